@@ -1,0 +1,7 @@
+#include "app/DeviceState.h"
+
+DeviceState &deviceState()
+{
+    static DeviceState state;
+    return state;
+}
