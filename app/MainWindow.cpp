@@ -1,0 +1,529 @@
+#include "app/MainWindow.h"
+#include "ui_MainWindow.h"
+
+#include "app/DeviceState.h"
+#include "calibration/Calibration.h"
+#include "check/CheckBoard.h"
+#include "device/BusyWait.h"
+#include "device/Commands.h"
+#include "device/TofDevice.h"
+#include "deviceinfo/DeviceInfo.h"
+#include "deviceinfo/LensInfo.h"
+#include "firmware/UpdateFirmware.h"
+#include "frames/DepthFilter.h"
+#include "frames/ImageColorizer.h"
+#include "views/PictureBox.h"
+#include "views/RangeSlider.h"
+#include "views/ShowPoint.h"
+#include "views/WidgetPointCloud.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+#include <QSerialPort>
+#include <QUrl>
+
+namespace {
+
+struct SensorGeometry
+{
+    int width;
+    int height;
+    int filterMode;
+    int maximumIntegrationTime;
+};
+
+SensorGeometry geometryFor(quint8 type)
+{
+    if (type == TofDevice::KavrixM10)
+        return { 160, 60, 0, 4000 };
+    return { 320, 240, 3, 5000 };
+}
+
+// Where "Check Repository" points. Deliberately free of credentials; users and
+// sites point it at their own server with QUARVEL_REPOSITORY_URL.
+QUrl repositoryUrl()
+{
+    const QByteArray fromEnvironment = qgetenv("QUARVEL_REPOSITORY_URL");
+    if (!fromEnvironment.isEmpty())
+        return QUrl::fromUserInput(QString::fromLocal8Bit(fromEnvironment));
+    return QUrl(QStringLiteral("ftp://firmware.kavrix.example/quarvel/"));
+}
+
+} // namespace
+
+MainWindow::MainWindow(TofDevice *device, QWidget *parent)
+    : QMainWindow(parent)
+    , ui(new Ui::MainWindow)
+    , device(device)
+{
+    ui->setupUi(this);
+    setWindowTitle(QStringLiteral("Quarvel V1.2.1"));
+
+    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QRect available = screen->availableGeometry();
+        move(available.width() / 5, available.height() / 5);
+    }
+    setFixedSize(size());
+
+    rangeSlider = new RangeSlider(this);
+    rangeSlider->setGeometry(10, 390, 295, 30);
+    rangeSlider->setRange(0, 8000);
+    rangeSlider->hide();
+
+    deviceInitialize(device->deviceType());
+
+    colorizer = new ImageColorizer;
+    colorizer->setRange(0, 10000);
+
+    deviceInfo = new DeviceInfo(device);
+
+    buildMenus();
+
+    ui->comboBoxFrameType->addItems({ QStringLiteral("Amplitude"), QStringLiteral("Depth"),
+        QStringLiteral("Grayscale"), QStringLiteral("PointCloud") });
+    ui->comboBoxFrameType->setCurrentIndex(1);
+    ui->comboBoxKalmanFilter->addItems({ QStringLiteral("Disabled"), QStringLiteral("Simple"),
+        QStringLiteral("Normal"), QStringLiteral("Complex") });
+    // A camera found at start-up has already chosen its filter mode; the combo
+    // box must show the mode in use, not "Disabled".
+    ui->comboBoxKalmanFilter->setCurrentIndex(depthFilter ? depthFilter->mode() : 0);
+
+    // Connected last, so that filling the widgets above sends no command.
+    connect(
+        ui->spinBoxTime, QOverload<int>::of(&QSpinBox::valueChanged), this, &MainWindow::setIntegrationTime);
+    connect(ui->spinBoxHDR_HighTime, QOverload<int>::of(&QSpinBox::valueChanged), this,
+        &MainWindow::setHDR2ndIntegrationTime);
+    connect(ui->spinBoxAmplitude, QOverload<int>::of(&QSpinBox::valueChanged), this,
+        &MainWindow::setMinAmplitude);
+    connect(ui->spinBoxDistanceOffset, QOverload<int>::of(&QSpinBox::valueChanged), this,
+        &MainWindow::setDistOffset);
+    connect(ui->comboBoxFrameType, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        &MainWindow::frameTypeSelect);
+    connect(ui->checkBoxDRNU_LUT, &QCheckBox::stateChanged, this, &MainWindow::checkBoxDRNU_LUT_CheckChanged);
+    connect(ui->checkBoxHDR, &QCheckBox::stateChanged, this, &MainWindow::checkBoxHDR_CheckChanged);
+    connect(ui->checkBoxHorizontalFlip, &QCheckBox::stateChanged, this,
+        &MainWindow::checkBoxHorizontalFlip_CheckChanged);
+    connect(ui->checkBoxVerticalFlip, &QCheckBox::stateChanged, this,
+        &MainWindow::checkBoxVerticalFlip_CheckChanged);
+    connect(device, &TofDevice::deviceTypeChanged, this, &MainWindow::deviceInitialize);
+    connect(ui->comboBoxKalmanFilter, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
+        &MainWindow::filterTypeSelect);
+    connect(
+        ui->checkBoxShowPoint, &QCheckBox::stateChanged, this, &MainWindow::checkBoxShowPoint_CheckChanged);
+}
+
+MainWindow::~MainWindow()
+{
+    sendCommand(Commands::HostExit);
+    if (QSerialPort *port = device->serialPort(); port->isOpen())
+        port->flush();
+    busyWait(100);
+
+    disconnectFrameReader();
+    // Nothing else owns these; freeing them here keeps teardown leak-free.
+    delete pictureWindow;
+    delete pointCloudWindow;
+    delete checkBoardWindow;
+    delete deviceInfo;
+    delete depthFilter;
+    delete colorizer;
+    delete ui;
+}
+
+PictureBox *MainWindow::pictureBox() const
+{
+    return pictureWindow;
+}
+
+WidgetPointCloud *MainWindow::pointCloud() const
+{
+    return pointCloudWindow;
+}
+
+void MainWindow::buildMenus()
+{
+    QMenu *updateMenu = menuBar()->addMenu(QStringLiteral("Update"));
+    connect(updateMenu->addAction(QStringLiteral("Update Firmware")), &QAction::triggered, this,
+        &MainWindow::slotUpdateFirmware);
+    connect(updateMenu->addAction(QStringLiteral("Check Repository")), &QAction::triggered, this,
+        &MainWindow::slotCheckRepository);
+
+    QMenu *calibrationMenu = menuBar()->addMenu(QStringLiteral("Calibration"));
+    connect(calibrationMenu->addAction(QStringLiteral("DRNU Calibration")), &QAction::triggered, this,
+        &MainWindow::slotDRNU_Calibration);
+    connect(calibrationMenu->addAction(QStringLiteral("Lens Param")), &QAction::triggered, this,
+        &MainWindow::slotLensInfo);
+
+    checkMenu = menuBar()->addMenu(QStringLiteral("Check"));
+    connect(checkMenu->addAction(QStringLiteral("Check Board")), &QAction::triggered, this,
+        &MainWindow::showCheckBoard);
+    checkMenu->menuAction()->setEnabled(false);
+}
+
+void MainWindow::sendCommand(quint8 code)
+{
+    device->serialPort()->write(Commands::camera(code));
+}
+
+void MainWindow::sendParameter(char prefix, int value)
+{
+    device->serialPort()->write(Commands::parameter(prefix, value));
+}
+
+void MainWindow::appendInfo(const QString &line)
+{
+    ui->textEditInfo->append(line);
+}
+
+void MainWindow::connectFrameReader()
+{
+    connect(
+        device->serialPort(), &QSerialPort::readyRead, this, &MainWindow::slotReadData, Qt::UniqueConnection);
+}
+
+void MainWindow::disconnectFrameReader()
+{
+    disconnect(device->serialPort(), &QSerialPort::readyRead, this, &MainWindow::slotReadData);
+}
+
+void MainWindow::hidePictureWindow()
+{
+    if (!pictureWindow)
+        return;
+    pictureWindow->hide();
+    pictureWindow->inspector()->hide();
+}
+
+void MainWindow::setStreamingControlsEnabled(bool enabled)
+{
+    ui->spinBoxTime->setEnabled(enabled);
+    ui->spinBoxAmplitude->setEnabled(enabled);
+    ui->pushButtonLogData->setEnabled(enabled);
+    ui->comboBoxFrameType->setEnabled(enabled);
+    ui->checkBoxDRNU_LUT->setEnabled(enabled && deviceState().drnuLutAvailable != 0);
+    ui->checkBoxHDR->setEnabled(enabled);
+    ui->checkBoxHorizontalFlip->setEnabled(enabled);
+    ui->checkBoxVerticalFlip->setEnabled(enabled);
+    ui->comboBoxKalmanFilter->setEnabled(enabled);
+    ui->checkBoxShowPoint->setEnabled(enabled);
+    ui->spinBoxDistanceOffset->setEnabled(enabled);
+}
+
+void MainWindow::on_pushButtonStart_clicked()
+{
+    DeviceState &state = deviceState();
+    if (state.isStreaming == 0) {
+        connectFrameReader();
+        state.isStreaming = 1;
+        sendCommand(Commands::StartStreaming);
+        ui->pushButtonStart->setText(QStringLiteral("stop"));
+        appendInfo(QStringLiteral("Start streaming"));
+        // The point cloud frame type shows its own window instead of the picture.
+        if (frameMode == 3) {
+            if (pointCloudWindow)
+                pointCloudWindow->show();
+        } else if (pictureWindow) {
+            pictureWindow->show();
+        }
+        setStreamingControlsEnabled(true);
+        checkBoxShowPoint_CheckChanged();
+    } else {
+        state.isStreaming = 0;
+        sendCommand(Commands::StopStreaming);
+        ui->pushButtonStart->setText(QStringLiteral("start"));
+        appendInfo(QStringLiteral("Stop streaming"));
+        hidePictureWindow();
+        setStreamingControlsEnabled(false);
+        disconnectFrameReader();
+    }
+}
+
+void MainWindow::on_pushButtonLogData_clicked()
+{
+    // Frame logging: see the frame logger.
+}
+
+void MainWindow::on_pushButtonGetInfo_clicked()
+{
+    getDeviceInfo();
+}
+
+void MainWindow::slotUpdateFirmware()
+{
+    sendCommand(Commands::PrepareFirmwareUpdate);
+    busyWait(1000);
+    updateFirmwareWindow = new UpdateFirmware(device);
+    updateFirmwareWindow->show();
+}
+
+void MainWindow::checkBoxVerticalFlip_CheckChanged()
+{
+    const bool on = ui->checkBoxVerticalFlip->isChecked();
+    if (pictureWindow)
+        pictureWindow->setFlipVertical(on);
+    appendInfo(on ? QStringLiteral("Image verticalFlip flip enabled")
+                  : QStringLiteral("Image verticalFlip flip disabled"));
+}
+
+void MainWindow::checkBoxHDR_CheckChanged()
+{
+    if (ui->checkBoxHDR->isChecked()) {
+        hdrEnabled = true;
+        sendCommand(Commands::HdrOn);
+        appendInfo(QStringLiteral("HDR enabled"));
+        ui->spinBoxHDR_HighTime->setEnabled(true);
+        ui->spinBoxTime->setMaximum(2000);
+        ui->comboBoxFrameType->setEnabled(false);
+        ui->spinBoxTime->setValue(300);
+        setIntegrationTime();
+    } else {
+        hdrEnabled = false;
+        sendCommand(Commands::HdrOff);
+        appendInfo(QStringLiteral("HDR disabled"));
+        ui->spinBoxHDR_HighTime->setEnabled(false);
+        ui->spinBoxTime->setMaximum(4000);
+        ui->comboBoxFrameType->setEnabled(true);
+    }
+}
+
+void MainWindow::checkBoxDRNU_LUT_CheckChanged()
+{
+    if (ui->checkBoxDRNU_LUT->isChecked()) {
+        sendCommand(Commands::DrnuLutOn);
+        appendInfo(QStringLiteral("DRNU LUT enabled"));
+    } else {
+        sendCommand(Commands::DrnuLutOff);
+        appendInfo(QStringLiteral("DRNU LUT disabled"));
+    }
+}
+
+void MainWindow::checkBoxHorizontalFlip_CheckChanged()
+{
+    const bool on = ui->checkBoxHorizontalFlip->isChecked();
+    if (pictureWindow)
+        pictureWindow->setFlipHorizontal(on);
+    appendInfo(on ? QStringLiteral("Image horizontal flip enabled")
+                  : QStringLiteral("Image horizontal flip disabled"));
+}
+
+void MainWindow::slotReadData()
+{
+    // Frame reception: see the frame pipeline.
+    receiveBuffer.append(device->serialPort()->readAll());
+    receiveBuffer.clear();
+}
+
+void MainWindow::setIntegrationTime()
+{
+    const int value = ui->spinBoxTime->value();
+    if (hdrEnabled)
+        appendInfo(QStringLiteral("Set HDR 1st integration time ") + QString::number(value)
+            + QStringLiteral(" us."));
+    else
+        appendInfo(QStringLiteral("Set integration time ") + QString::number(value)
+            + QStringLiteral(" us by default."));
+    sendParameter(Commands::IntegrationTimePrefix, value);
+}
+
+void MainWindow::setHDR2ndIntegrationTime()
+{
+    const int value = ui->spinBoxHDR_HighTime->value();
+    appendInfo(
+        QStringLiteral("Set HDR 2nd integration time ") + QString::number(value) + QStringLiteral(" us"));
+    sendParameter(Commands::HdrSecondTimePrefix, value);
+}
+
+void MainWindow::setMinAmplitude()
+{
+    const int value = ui->spinBoxAmplitude->value();
+    appendInfo(QStringLiteral("Set min amplitude ") + QString::number(value) + QStringLiteral(" LSB"));
+    sendParameter(Commands::MinAmplitudePrefix, value);
+}
+
+void MainWindow::setDistOffset()
+{
+    // The spin box is in millimetres; the camera takes LSB, two per millimetre.
+    const int value = ui->spinBoxDistanceOffset->value() * 2;
+    appendInfo(QStringLiteral("Set distance offset ") + QString::number(value) + QStringLiteral(" LSB"));
+    sendParameter(Commands::DistanceOffsetPrefix, value);
+}
+
+void MainWindow::getDeviceInfo()
+{
+    // Device-information query: see the device information reader.
+    ui->pushButtonStart->setEnabled(true);
+}
+
+void MainWindow::frameTypeSelect()
+{
+    const int index = ui->comboBoxFrameType->currentIndex();
+    struct FrameType
+    {
+        quint8 command;
+        const char *title;
+        int displayMode;
+        bool hdrAllowed;
+    };
+    static const FrameType types[] = {
+        { Commands::SelectAmplitude, "Amplitude image", 5, false },
+        { Commands::SelectDepth, "Depth image", 2, true },
+        { Commands::SelectGrayscale, "Grayscale image", 6, false },
+    };
+
+    if (index == 3) {
+        // The point cloud is computed from depth frames: only ask for them when
+        // the camera is not already sending depth.
+        const bool wasDepth = frameMode == 1;
+        frameMode = 3;
+        if (!wasDepth)
+            sendCommand(Commands::SelectDepth);
+        hidePictureWindow();
+        if (pointCloudWindow)
+            pointCloudWindow->show();
+        ui->checkBoxHDR->setEnabled(true);
+        return;
+    }
+    if (index < 0 || index > 2)
+        return;
+
+    const FrameType &type = types[index];
+    frameMode = quint8(index);
+    sendCommand(type.command);
+    if (pictureWindow) {
+        pictureWindow->setWindowTitle(QString::fromLatin1(type.title));
+        pictureWindow->setDisplayMode(type.displayMode);
+        pictureWindow->show();
+    }
+    if (pointCloudWindow)
+        pointCloudWindow->hide();
+    ui->checkBoxHDR->setEnabled(type.hdrAllowed);
+}
+
+void MainWindow::deviceInitialize(quint8 type)
+{
+    qDebug() << "device Initialize type" << type;
+    DeviceState &state = deviceState();
+
+    switch (type) {
+    case TofDevice::Bootloader:
+        ui->label_Device->setText(QStringLiteral("Bootloader"));
+        appendInfo(QStringLiteral("Open bootloader successfully"));
+        break;
+
+    case TofDevice::KavrixM10:
+    case TofDevice::KavrixM20: {
+        const SensorGeometry geometry = geometryFor(type);
+        state.imageWidth = geometry.width;
+        state.imageHeight = geometry.height;
+        state.pixelCount = geometry.width * geometry.height;
+        state.frameTrailerBytes = 4;
+        state.frameDataBytes = 2 * state.pixelCount;
+        device->setDeviceType(type);
+        state.frameBuffer = QVector<quint16>(state.pixelCount, 0);
+
+        // A camera that replaces another without a removal in between (for
+        // example after the bootloader) must not leave the old views behind.
+        delete pointCloudWindow;
+        delete pictureWindow;
+        delete depthFilter;
+        pointCloudWindow = new WidgetPointCloud;
+        pictureWindow = new PictureBox;
+        depthFilter = new DepthFilter(state.pixelCount);
+
+        depthFilter->setMode(geometry.filterMode);
+        ui->comboBoxKalmanFilter->setCurrentIndex(geometry.filterMode);
+
+        if (type == TofDevice::KavrixM10) {
+            ui->textEditInfo->clear();
+            appendInfo(QStringLiteral("Open Kavrix device successfully"));
+            ui->label_Device->setText(QStringLiteral("Kavrix M10"));
+        } else {
+            appendInfo(QStringLiteral("Open Kavrix M20 successfully"));
+            ui->label_Device->setText(QStringLiteral("Kavrix M20"));
+        }
+
+        ui->spinBoxTime->setValue(300);
+        ui->spinBoxTime->setMaximum(geometry.maximumIntegrationTime);
+        ui->spinBoxHDR_HighTime->setMaximum(geometry.maximumIntegrationTime);
+
+        ui->pushButtonGetInfo->setEnabled(true);
+        if (type == TofDevice::KavrixM10)
+            ui->pushButtonStart->setEnabled(true);
+        break;
+    }
+
+    case TofDevice::KavrixM10Removed:
+    case TofDevice::KavrixM20Removed:
+        disconnectFrameReader();
+        state.frameBuffer.clear();
+        ui->pushButtonGetInfo->setEnabled(false);
+        ui->pushButtonStart->setEnabled(false);
+        ui->label_Device->setText(QStringLiteral("No Device"));
+        ui->comboBoxFrameType->setCurrentIndex(1);
+        if (state.isStreaming == 1)
+            on_pushButtonStart_clicked();
+        delete pointCloudWindow;
+        delete pictureWindow;
+        delete depthFilter;
+        depthFilter = nullptr;
+        device->setDeviceType(TofDevice::NoDevice);
+        break;
+
+    default:
+        break;
+    }
+}
+
+void MainWindow::slotCheckRepository()
+{
+    const QUrl url = repositoryUrl();
+    // openUrl hands the location to the desktop and returns at once.
+    if (!QDesktopServices::openUrl(url))
+        appendInfo(QStringLiteral("Cannot open the firmware repository ") + url.toDisplayString());
+}
+
+void MainWindow::slotDRNU_Calibration()
+{
+    disconnectFrameReader();
+    hidePictureWindow();
+    calibrationWindow = new Calibration(device);
+    calibrationWindow->show();
+}
+
+void MainWindow::slotLensInfo()
+{
+    auto *lensWindow = new LensInfo(device);
+    lensWindow->show();
+}
+
+void MainWindow::filterTypeSelect()
+{
+    if (depthFilter)
+        depthFilter->setMode(ui->comboBoxKalmanFilter->currentIndex());
+}
+
+void MainWindow::checkBoxShowPoint_CheckChanged()
+{
+    if (!pictureWindow)
+        return;
+    ShowPoint *inspector = pictureWindow->inspector();
+    const bool on = ui->checkBoxShowPoint->isChecked();
+    inspector->setShowLabel(on);
+    inspector->setVisible(on);
+}
+
+void MainWindow::showCheckBoard()
+{
+    checkBoardWindow = new CheckBoard(device);
+    checkBoardWindow->show();
+    connect(this, &MainWindow::pictureReady, this, &MainWindow::updateCheckBoard, Qt::UniqueConnection);
+}
+
+void MainWindow::updateCheckBoard()
+{
+    // Accuracy check live update: see the check board.
+}

@@ -1,0 +1,113 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include <QByteArray>
+#include <QMainWindow>
+#include <QPointer>
+
+class Calibration;
+class CheckBoard;
+class DepthFilter;
+class DeviceInfo;
+class ImageColorizer;
+class PictureBox;
+class QMenu;
+class RangeSlider;
+class TofDevice;
+class UpdateFirmware;
+class WidgetPointCloud;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The camera's control panel: turns the user's actions into camera commands,
+// receives the frame stream and hands each frame to the views, and reports
+// everything it does in its message log.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(TofDevice *device, QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // Read access for the tool windows and tests.
+    PictureBox *pictureBox() const;
+    WidgetPointCloud *pointCloud() const;
+    DepthFilter *filter() const { return depthFilter; }
+    quint8 currentFrameMode() const { return frameMode; }
+
+signals:
+    void pictureReady(quint8 mode);
+
+private slots:
+    void on_pushButtonStart_clicked();
+    void on_pushButtonLogData_clicked();
+    void on_pushButtonGetInfo_clicked();
+    void slotUpdateFirmware();
+    void checkBoxVerticalFlip_CheckChanged();
+    void checkBoxHDR_CheckChanged();
+    void checkBoxDRNU_LUT_CheckChanged();
+    void checkBoxHorizontalFlip_CheckChanged();
+
+public slots:
+    void slotReadData();
+
+private slots:
+    void setIntegrationTime();
+    void setHDR2ndIntegrationTime();
+    void setMinAmplitude();
+    void setDistOffset();
+
+public slots:
+    void getDeviceInfo();
+
+private slots:
+    void frameTypeSelect();
+
+public slots:
+    void deviceInitialize(quint8 type);
+
+private slots:
+    void slotCheckRepository();
+    void slotDRNU_Calibration();
+    void slotLensInfo();
+    void filterTypeSelect();
+    void checkBoxShowPoint_CheckChanged();
+
+public slots:
+    void showCheckBoard();
+    void updateCheckBoard();
+
+private:
+    void sendCommand(quint8 code);
+    void sendParameter(char prefix, int value);
+    void appendInfo(const QString &line);
+    void buildMenus();
+    void connectFrameReader();
+    void disconnectFrameReader();
+    void setStreamingControlsEnabled(bool enabled);
+    void hidePictureWindow();
+
+    Ui::MainWindow *ui;
+    TofDevice *device;
+    // Windows an unplug may delete while a wait runs elsewhere: always QPointer.
+    QPointer<WidgetPointCloud> pointCloudWindow;
+    QPointer<PictureBox> pictureWindow;
+    ImageColorizer *colorizer = nullptr;
+    QPointer<UpdateFirmware> updateFirmwareWindow;
+    QPointer<Calibration> calibrationWindow;
+    QPointer<DeviceInfo> deviceInfo;
+    DepthFilter *depthFilter = nullptr;
+    RangeSlider *rangeSlider = nullptr;
+    QPointer<CheckBoard> checkBoardWindow;
+    QMenu *checkMenu = nullptr;
+    QByteArray receiveBuffer;
+    int logIndex = 0;
+    bool logPending = false;
+    bool hdrEnabled = false;
+    quint8 frameMode = 1;
+};
+
+#endif // MAINWINDOW_H
