@@ -8,13 +8,13 @@
 namespace Commands {
 
 enum Prefix : char {
-    CameraPrefix = 0x23,             // "#": 3-byte camera command
-    BootloaderPrefix = 0x22,         // bootloader command
-    IntegrationTimePrefix = 0x24,    // "$"
-    MinAmplitudePrefix = 0x25,       // "%"
-    HdrSecondTimePrefix = 0x27,      // "'"
-    LensParametersPrefix = 0x28,     // "("
-    DistanceOffsetPrefix = 0x29,     // ")"
+    CameraPrefix = 0x23, // "#": 3-byte camera command
+    BootloaderPrefix = 0x22, // bootloader command
+    IntegrationTimePrefix = 0x24, // "$"
+    MinAmplitudePrefix = 0x25, // "%"
+    HdrSecondTimePrefix = 0x27, // "'"
+    LensParametersPrefix = 0x28, // "("
+    DistanceOffsetPrefix = 0x29, // ")"
 };
 
 enum CameraCode : quint8 {
