@@ -1,0 +1,246 @@
+#include "firmware/FirmwareCipher.h"
+#include "firmware/FirmwareFile.h"
+
+#include <QDataStream>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray ProductTag("Morvane Kavrix M10");
+
+QByteArray randomBytes(int length, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    QByteArray bytes(length, '\0');
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    return bytes;
+}
+
+QByteArray scrambled(QByteArray block)
+{
+    FirmwareCipher::scrambleBlock(block.data());
+    return block;
+}
+
+QByteArray unscrambled(QByteArray block)
+{
+    FirmwareCipher::unscrambleBlock(block.data());
+    return block;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
+class TestFirmwareCipher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void bitPermutation()
+    {
+        // input bit 0 goes to output bit 1, 1 to 6, 2 to 3, 3 to 0, 4 to 5, 5 to 7, 6 to 2, 7 to 4
+        const int target[8] = { 1, 6, 3, 0, 5, 7, 2, 4 };
+        for (int bit = 0; bit < 8; ++bit)
+            QCOMPARE(FirmwareCipher::scrambleByte(quint8(1 << bit)), quint8(1 << target[bit]));
+        for (int value = 0; value < 256; ++value)
+            QCOMPARE(
+                FirmwareCipher::unscrambleByte(FirmwareCipher::scrambleByte(quint8(value))), quint8(value));
+    }
+
+    void exampleBlock()
+    {
+        QByteArray block(60, '\0');
+        block.replace(0, 3, "abc");
+        const QByteArray out = scrambled(block);
+        QByteArray expected(60, '\0');
+        expected.replace(40, 3, QByteArray("\x86\xC4\xC6", 3));
+        QCOMPARE(out, expected);
+    }
+
+    void groupShuffle()
+    {
+        QByteArray block(60, '\0');
+        for (int i = 0; i < 60; ++i)
+            block[i] = char(i / 10); // group number; the bit permutation keeps 0 and moves the rest
+        const QByteArray out = unscrambled(scrambled(block));
+        QCOMPARE(out, block);
+        const QByteArray shuffled = scrambled(block);
+        const int order[6] = { 4, 2, 5, 1, 0, 3 };
+        for (int g = 0; g < 6; ++g)
+            QCOMPARE(shuffled.at(g * 10), char(FirmwareCipher::scrambleByte(quint8(order[g]))));
+    }
+
+    void inverseUndoesTransform()
+    {
+        for (quint32 seed = 1; seed <= 50; ++seed) {
+            const QByteArray block = randomBytes(60, seed);
+            QCOMPARE(unscrambled(scrambled(block)), block);
+            QCOMPARE(scrambled(unscrambled(block)), block);
+        }
+    }
+
+    void fileLayout_data()
+    {
+        QTest::addColumn<int>("imageSize");
+        QTest::addColumn<int>("fileSize");
+        QTest::newRow("120 bytes") << 120 << 143;
+        QTest::newRow("130 bytes") << 130 << 203;
+        QTest::newRow("empty") << 0 << 23;
+        QTest::newRow("short") << 5 << 83;
+        QTest::newRow("largest") << 49152 << 49200 + 23;
+    }
+
+    void fileLayout()
+    {
+        QFETCH(int, imageSize);
+        QFETCH(int, fileSize);
+        const QByteArray image = randomBytes(imageSize, quint32(imageSize) + 7);
+        const QByteArray tof = FirmwareCipher::encrypt(image, ProductTag);
+        QCOMPARE(tof.size(), fileSize);
+        QCOMPARE(FirmwareCipher::encryptedSize(imageSize, int(ProductTag.size())), qint64(fileSize));
+
+        // the tag is what QDataStream writes for a const char *
+        QByteArray tag;
+        QDataStream stream(&tag, QIODevice::WriteOnly);
+        stream << ProductTag.constData();
+        QCOMPARE(tag.size(), 23);
+        QVERIFY(tof.endsWith(tag));
+
+        const int fullBlocks = imageSize / 60;
+        for (int i = 0; i < fullBlocks; ++i)
+            QCOMPARE(unscrambled(tof.mid(i * 60, 60)), image.mid(i * 60, 60));
+    }
+
+    void tailBlockIsBuiltOnThePreviousOutput()
+    {
+        const QByteArray image = randomBytes(130, 3);
+        const QByteArray tof = FirmwareCipher::encrypt(image, ProductTag);
+        const QByteArray tail = unscrambled(tof.mid(120, 60));
+        QCOMPARE(tail.left(10), image.mid(120, 10));
+        // the 50 filler bytes are bytes 10..59 of the second block's output
+        QCOMPARE(tail.mid(10), tof.mid(60 + 10, 50));
+    }
+
+    void shortImageGetsZeroFiller()
+    {
+        const QByteArray image("fw", 2);
+        const QByteArray tail = unscrambled(FirmwareCipher::encrypt(image, ProductTag).left(60));
+        QCOMPARE(tail, image + QByteArray(58, '\0'));
+    }
+
+    void outputNames_data()
+    {
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("bin") << "/data/fw.bin"
+                             << "/data/fw.tof";
+        QTest::newRow("upper case") << "/data/fw.BIN"
+                                    << "/data/fw.BIN.tof";
+        QTest::newRow("tof") << "/data/fw.tof"
+                             << "/data/fw.tof.tof";
+        QTest::newRow("no extension") << "fw"
+                                      << "fw.tof";
+        QTest::newRow("folder named .bin") << "/data/x.bin/fw.bin"
+                                           << "/data/x.bin/fw.tof";
+        QTest::newRow("folder, upper case") << "/data/x.bin/fw.BIN"
+                                            << "/data/x.bin/fw.BIN.tof";
+    }
+
+    void outputNames()
+    {
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QCOMPARE(FirmwareFile::encryptedPath(input), output);
+    }
+
+    void writerReplacesOutputAndNeverTheInput()
+    {
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QByteArray image = randomBytes(130, 11);
+        const QByteArray expected = FirmwareCipher::encrypt(image, ProductTag);
+
+        // an existing, longer .tof is replaced, not extended
+        const QString bin = dir.filePath("fw.bin");
+        QVERIFY(writeFile(bin, image));
+        QVERIFY(writeFile(dir.filePath("fw.tof"), QByteArray(1000, 'z')));
+        for (int run = 0; run < 2; ++run) {
+            const FirmwareFile::WriteResult result = FirmwareFile::writeEncrypted(bin, image, ProductTag);
+            QVERIFY2(result.ok, qPrintable(result.error));
+            QCOMPARE(result.outputPath, dir.filePath("fw.tof"));
+            QCOMPARE(readFile(result.outputPath), expected);
+        }
+        QCOMPARE(readFile(bin), image);
+
+        // names without ".bin" must not name the input itself
+        for (const QString name : { QStringLiteral("fw.BIN"), QStringLiteral("fw.tof") }) {
+            const QString input = dir.filePath(name);
+            QVERIFY(writeFile(input, image));
+            const FirmwareFile::WriteResult result = FirmwareFile::writeEncrypted(input, image, ProductTag);
+            QVERIFY2(result.ok, qPrintable(result.error));
+            QCOMPARE(result.outputPath, input + ".tof");
+            QCOMPARE(readFile(input), image);
+            QCOMPARE(readFile(result.outputPath), expected);
+        }
+
+        // an output that is a link to the input is refused
+        const QString linked = dir.filePath("other.bin");
+        QVERIFY(writeFile(linked, image));
+        QVERIFY(QFile::link(linked, dir.filePath("other.tof")));
+        const FirmwareFile::WriteResult refused = FirmwareFile::writeEncrypted(linked, image, ProductTag);
+        QVERIFY(!refused.ok);
+        QCOMPARE(readFile(linked), image);
+    }
+
+    void writerReportsUnwritableFolder()
+    {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath("gone/fw.bin");
+        const FirmwareFile::WriteResult result
+            = FirmwareFile::writeEncrypted(missing, QByteArray(10, 'a'), ProductTag);
+        QVERIFY(!result.ok);
+        QVERIFY(!result.error.isEmpty());
+        QVERIFY(!FirmwareFile::writeEncrypted(QString(), QByteArray(10, 'a'), ProductTag).ok);
+    }
+
+    void loader()
+    {
+        QTemporaryDir dir;
+        QCOMPARE(FirmwareFile::load(QString()).status, FirmwareFile::LoadStatus::EmptyPath);
+        QCOMPARE(
+            FirmwareFile::load(dir.filePath("missing.bin")).status, FirmwareFile::LoadStatus::OpenFailed);
+
+        const QByteArray legal = randomBytes(49152, 5);
+        QVERIFY(writeFile(dir.filePath("legal.bin"), legal));
+        FirmwareFile::LoadResult result = FirmwareFile::load(dir.filePath("legal.bin"));
+        QCOMPARE(result.status, FirmwareFile::LoadStatus::Loaded);
+        QCOMPARE(result.data, legal);
+
+        QVERIFY(writeFile(dir.filePath("big.bin"), legal + 'x'));
+        result = FirmwareFile::load(dir.filePath("big.bin"));
+        QCOMPARE(result.status, FirmwareFile::LoadStatus::TooLarge);
+        QCOMPARE(result.data.size(), 49153);
+
+        QVERIFY(writeFile(dir.filePath("empty.bin"), QByteArray()));
+        QCOMPARE(FirmwareFile::load(dir.filePath("empty.bin")).status, FirmwareFile::LoadStatus::Loaded);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFirmwareCipher)
+#include "tst_firmware_cipher.moc"
