@@ -1,7 +1,21 @@
+#include "sim/SimCamera.h"
+
 #include <QCoreApplication>
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    return 0;
+    QCoreApplication::setApplicationName(QStringLiteral("kavrix-sim"));
+
+    SimCamera camera;
+    // Feature modules, one line each:
+
+    QString error;
+    if (!camera.setup(QCoreApplication::arguments(), &error)) {
+        std::fprintf(stderr, "kavrix-sim: %s\n", qPrintable(error));
+        return 2;
+    }
+    camera.start();
+    return app.exec();
 }

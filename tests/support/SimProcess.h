@@ -1,0 +1,73 @@
+#ifndef SIMPROCESS_H
+#define SIMPROCESS_H
+
+#include <QObject>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// Points XDG_RUNTIME_DIR at a fresh temporary folder for this test process, so
+// its TofDevice and the simulators it starts share a port registry of their
+// own. Call it in initTestCase, before any TofDevice exists. Returns the
+// registry folder.
+QString isolateRegistry();
+
+// A kavrix-sim process ($KAVRIX_SIM) under test control. Its stdout is parsed
+// into events ("plugged", "unplugged", ...) and the transcript of the bytes the
+// application sent ("rx" lines, without the prefix).
+class SimProcess : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SimProcess(QObject *parent = nullptr);
+    ~SimProcess() override;
+
+    // Starts the simulator with `arguments` (a unique --name is added unless
+    // given). Waits until it is plugged in, or only until it is ready when the
+    // arguments contain --unplugged.
+    bool start(const QStringList &arguments = {}, int timeoutMs = 5000);
+    void stop();
+
+    QString name() const { return m_name; }
+    QString ttyPath() const { return m_ttyPath; }
+    bool isPlugged() const { return m_plugged; }
+    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+
+    bool plug(int timeoutMs = 5000);
+    bool unplug(int timeoutMs = 5000);
+    // The tty dies first, the registry entry follows after entryDelayMs (never if negative).
+    bool hangup(int entryDelayMs = 100, int timeoutMs = 5000);
+    // Unplugs and waits until the simulator is plugged in again as `model`.
+    bool reenumerate(const QString &model, int delayMs = 0, int timeoutMs = 5000);
+    // Any control line; does not wait.
+    void control(const QString &line);
+
+    QStringList transcript() const { return m_transcript; }
+    void clearTranscript() { m_transcript.clear(); }
+    bool waitForTranscript(const QString &line, int timeoutMs = 5000);
+    // Every stdout line that is not a transcript line.
+    QStringList events() const { return m_events; }
+    bool waitForEvent(const QString &prefix, int timeoutMs = 5000);
+    int pluggedCount() const { return m_pluggedCount; }
+
+signals:
+    void eventLine(const QString &line);
+    void transcriptLine(const QString &line);
+
+private:
+    void readOutput();
+    bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+
+    QProcess m_process;
+    QByteArray m_buffer;
+    QString m_name;
+    QString m_ttyPath;
+    bool m_plugged = false;
+    int m_pluggedCount = 0;
+    int m_unpluggedCount = 0;
+    QStringList m_transcript;
+    QStringList m_events;
+};
+
+#endif // SIMPROCESS_H
