@@ -520,10 +520,13 @@ void MainWindow::showCheckBoard()
 {
     checkBoardWindow = new CheckBoard(device);
     checkBoardWindow->show();
+    checkBoardWindow->initPointTable();
+    // One connection serves every window opened: the slot follows checkBoardWindow.
     connect(this, &MainWindow::pictureReady, this, &MainWindow::updateCheckBoard, Qt::UniqueConnection);
 }
 
 void MainWindow::updateCheckBoard()
 {
-    // Accuracy check live update: see the check board.
+    if (checkBoardWindow)
+        checkBoardWindow->updateReadings();
 }
