@@ -1,3 +1,4 @@
+#include "sim/BootloaderModule.h"
 #include "sim/SimCamera.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@ int main(int argc, char *argv[])
 
     SimCamera camera;
     // Feature modules, one line each:
+    camera.addModule<BootloaderModule>();
 
     QString error;
     if (!camera.setup(QCoreApplication::arguments(), &error)) {
