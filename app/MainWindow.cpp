@@ -254,9 +254,30 @@ void MainWindow::on_pushButtonGetInfo_clicked()
 
 void MainWindow::slotUpdateFirmware()
 {
+    // Two firmware windows would both read the port and steal each other's
+    // replies: bring the open one forward instead, also when the menu is
+    // chosen again during the wait below.
+    static bool opening = false;
+    if (opening)
+        return;
+    if (updateFirmwareWindow) {
+        updateFirmwareWindow->show();
+        updateFirmwareWindow->raise();
+        updateFirmwareWindow->activateWindow();
+        return;
+    }
+
     sendCommand(Commands::PrepareFirmwareUpdate);
+    // The camera re-enumerates as its bootloader meanwhile; the unplug and
+    // arrival handling run inside this wait, and so may our own destruction.
+    QPointer<MainWindow> self(this);
+    opening = true;
     busyWait(1000);
+    opening = false;
+    if (!self)
+        return;
     updateFirmwareWindow = new UpdateFirmware(device);
+    updateFirmwareWindow->connectReader();
     updateFirmwareWindow->show();
 }
 
