@@ -96,6 +96,10 @@ void CheckBoard::updateReadings()
         || !CheckMeasurement::readings(state.frameBuffer, state.imageWidth, state.imageHeight, &readings)) {
         frameSeen = false;
         ui->pushButtonStartMeasure->setEnabled(false);
+        // Readings of an earlier frame would only mislead the alignment.
+        for (QLineEdit *edit :
+            { ui->lineEditValue1, ui->lineEditValue2, ui->lineEditValue3, ui->lineEditValue4 })
+            edit->clear();
         if (!noFrameReported)
             ui->textEdit->append(QStringLiteral("No frame to read, live values skipped!"));
         noFrameReported = true;

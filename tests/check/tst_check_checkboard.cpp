@@ -89,6 +89,7 @@ private slots:
     void reportFileTakesFirstFreeNumber();
     void uncreatableReportFile();
     void noFrameGuard();
+    void newCameraOfSameSize();
     void sensorChangeRecomputesTable();
     void mainWindowUpdatesNewestBoardOncePerFrame();
 
@@ -349,8 +350,28 @@ void TestCheckBoard::noFrameGuard()
     state.frameBuffer.clear();
     board.updateReadings();
     QCOMPARE(messages(board).count(QStringLiteral("No frame to read, live values skipped!")), 2);
+    QCOMPARE(child<QLineEdit>(board, "lineEditValue1")->text(), QString());
     board.on_pushButtonStartMeasure_clicked();
     QVERIFY(messages(board).endsWith(QStringLiteral("No frame received, measure skipped!")));
+}
+
+void TestCheckBoard::newCameraOfSameSize()
+{
+    setSensor(160, 60);
+    TofDevice device;
+    CheckBoard board(&device);
+    board.updateReadings();
+
+    // Unplugged and another camera of the same model opened: its buffer is
+    // allocated, but no frame of it has been decoded yet.
+    emit device.deviceTypeChanged(TofDevice::KavrixM10Removed);
+    emit device.deviceTypeChanged(TofDevice::KavrixM10);
+    board.on_pushButtonStartMeasure_clicked();
+    QVERIFY(messages(board).endsWith(QStringLiteral("No frame received, measure skipped!")));
+
+    board.updateReadings();
+    board.on_pushButtonStartMeasure_clicked();
+    QVERIFY(messages(board).endsWith(QStringLiteral("Measure finished!")));
 }
 
 void TestCheckBoard::sensorChangeRecomputesTable()
