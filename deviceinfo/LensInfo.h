@@ -1,10 +1,17 @@
 #ifndef LENSINFO_H
 #define LENSINFO_H
 
+#include <QPointer>
 #include <QWidget>
 
 class TofDevice;
 
+namespace Ui {
+class LensInfo;
+}
+
+// Lets the user edit the five lens parameters, which the whole application
+// then uses, and writes them into the camera.
 class LensInfo : public QWidget
 {
     Q_OBJECT
@@ -13,8 +20,12 @@ public:
     explicit LensInfo(TofDevice *device, QWidget *parent = nullptr);
     ~LensInfo() override;
 
+private slots:
+    void on_pushButtonSetLensParam_clicked();
+
 private:
-    TofDevice *m_device;
+    Ui::LensInfo *ui;
+    QPointer<TofDevice> m_device;
 };
 
 #endif // LENSINFO_H

@@ -1,0 +1,269 @@
+#include "app/DeviceState.h"
+#include "deviceinfo/AppPaths.h"
+#include "deviceinfo/DeviceInfoReply.h"
+
+#include <QDir>
+#include <QtTest>
+
+namespace {
+
+const QByteArray Marker = QByteArrayLiteral("*##*");
+
+DeviceInfoData sample()
+{
+    DeviceInfoData d;
+    d.identityWord = 12345; // machine 12000, 345 MHz
+    d.waferID = 17;
+    d.chipID = 4242;
+    d.hardwareVersion = 123;
+    d.firmwareVersion = 1234;
+    d.drnuLutAvailable = 1;
+    d.lensParamAvailable = 1;
+    d.cameraFactorX10 = 10005;
+    d.cameraCxX100 = 8050;
+    d.cameraCyX100 = 3025;
+    d.cameraFxX100 = 11300;
+    d.cameraFyX100 = 11250;
+    d.lutInfoPresent = 1;
+    d.lutInfo1 = 7;
+    d.lutInfo2 = 80;
+    d.lutInfo3 = 900;
+    return d;
+}
+
+// Feeds `bytes` in pieces of `chunk` bytes; returns how many replies completed.
+int feed(DeviceInfoReplyReader &reader, const QByteArray &bytes, int chunk)
+{
+    int replies = 0;
+    for (int i = 0; i < bytes.size(); i += chunk)
+        replies += reader.append(bytes.mid(i, chunk)) ? 1 : 0;
+    return replies;
+}
+
+} // namespace
+
+class TestDeviceInfoReply : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { deviceState() = DeviceState(); }
+
+    void decodesEveryField()
+    {
+        const QByteArray block = DeviceInfoReply::encodeBlock(sample(), 19204);
+        QCOMPARE(block.size(), 19204);
+        // Little-endian words at the fixed offsets, status last.
+        QCOMPARE(quint8(block[0]), quint8(12345 & 0xFF));
+        QCOMPARE(quint8(block[1]), quint8(12345 >> 8));
+        QCOMPARE(quint8(block[14]), quint8(0x72));
+        QCOMPARE(quint8(block[15]), quint8(0x1F));
+        QCOMPARE(quint8(block[19203]), quint8(10));
+
+        const auto d = DeviceInfoReply::decodeBlock(block, 9600);
+        QVERIFY(d);
+        QCOMPARE(d->machineID(), 12000);
+        QCOMPARE(d->modFreq(), 345);
+        QCOMPARE(d->waferID, 17);
+        QCOMPARE(d->chipID, 4242);
+        QCOMPARE(d->hardwareVersion, 123);
+        QCOMPARE(d->firmwareVersion, 1234);
+        QCOMPARE(d->cameraFactorX10, 10005);
+        QCOMPARE(d->cameraFyX100, 11250);
+        QCOMPARE(d->lutInfoPresent, 1);
+        QCOMPARE(d->lutInfo3, 900);
+    }
+
+    void identityWordSplit_data()
+    {
+        QTest::addColumn<int>("word");
+        QTest::addColumn<int>("machine");
+        QTest::addColumn<int>("freq");
+        QTest::newRow("below 1000") << 999 << 0 << 999;
+        QTest::newRow("multiple of 1000") << 3000 << 3000 << 0;
+        QTest::newRow("largest") << 65535 << 65000 << 535;
+    }
+    void identityWordSplit()
+    {
+        QFETCH(int, word);
+        DeviceInfoData d;
+        d.identityWord = quint16(word);
+        const auto decoded = DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19204), 9600);
+        QVERIFY(decoded);
+        QTEST(decoded->machineID(), "machine");
+        QTEST(decoded->modFreq(), "freq");
+    }
+
+    void acceptsOnlyReplyLengthsAndStatus()
+    {
+        const DeviceInfoData d = sample();
+        // The small block is accepted whatever sensor is open; the frame size of the open sensor too.
+        QVERIFY(DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19204), 76800));
+        QVERIFY(DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 153604), 76800));
+        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 153604), 9600));
+        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19203), 9600));
+        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19205), 9600));
+        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19204, 0), 9600));
+        QVERIFY(!DeviceInfoReply::decodeBlock(QByteArray(), 9600));
+        QVERIFY(!DeviceInfoReply::decodeBlock(QByteArray(3, 10), 0));
+        // Nonsense geometry falls back to the small block only.
+        QCOMPARE(DeviceInfoReply::acceptedLengths(-5), QVector<int>({ 19204 }));
+        QCOMPARE(DeviceInfoReply::acceptedLengths(0x7fffffff), QVector<int>({ 19204 }));
+    }
+
+    void versionCoding()
+    {
+        QCOMPARE(DeviceInfoReply::versionText("Hardware Ver:", 123), QString("Hardware Ver:  1.2.3"));
+        QCOMPARE(DeviceInfoReply::versionText("Firmware Ver:", 1234), QString("Firmware Ver:  12.3.4"));
+        QCOMPARE(DeviceInfoReply::versionText("Firmware Ver:", 7), QString("Firmware Ver:  0.0.7"));
+    }
+
+    void reassemblesWhateverTheChunking_data()
+    {
+        QTest::addColumn<int>("chunk");
+        for (int chunk : { 1, 2, 3, 5, 4096, 19207, 100000 })
+            QTest::addRow("%d", chunk) << chunk;
+    }
+    void reassemblesWhateverTheChunking()
+    {
+        QFETCH(int, chunk);
+        DeviceInfoReplyReader reader(76800);
+        for (int length : { 19204, 153604 }) {
+            QCOMPARE(feed(reader, DeviceInfoReply::encodeBlock(sample(), length) + Marker, chunk), 1);
+            QCOMPARE(reader.reply().chipID, 4242);
+            QCOMPARE(reader.bufferedBytes(), 0);
+        }
+    }
+
+    void markerSplitAcrossReads()
+    {
+        DeviceInfoReplyReader reader(9600);
+        const QByteArray bytes = DeviceInfoReply::encodeBlock(sample(), 19204) + Marker;
+        for (int split = 1; split < 4; ++split) {
+            QVERIFY(!reader.append(bytes.left(bytes.size() - split)));
+            QVERIFY(reader.append(bytes.right(split)));
+        }
+    }
+
+    void markerInsidePayloadDoesNotCutTheReply()
+    {
+        // cx = 90.02 and cy = 107.87 put 2A 23 23 2A at offsets 14-17.
+        DeviceInfoData d = sample();
+        d.cameraCxX100 = 0x232A;
+        d.cameraCyX100 = 0x2A23;
+        const QByteArray block = DeviceInfoReply::encodeBlock(d, 19204);
+        QCOMPARE(block.indexOf(Marker), 14);
+        DeviceInfoReplyReader reader(9600);
+        QCOMPARE(feed(reader, block + Marker, 1000), 1);
+        QCOMPARE(reader.reply().cameraCyX100, 0x2A23);
+    }
+
+    void skipsWhatComesBeforeTheReply()
+    {
+        const QByteArray reply = DeviceInfoReply::encodeBlock(sample(), 19204) + Marker;
+        // A stale image frame (status 0) and the reply arriving in one read.
+        DeviceInfoReplyReader reader(9600);
+        QVERIFY(reader.append(DeviceInfoReply::encodeBlock(DeviceInfoData(), 19204, 0) + Marker + reply));
+        // A wrong-length block first.
+        QVERIFY(reader.append(QByteArray(100, 'x') + Marker + reply));
+        // Stray bytes with no marker of their own, glued to the front.
+        QVERIFY(reader.append(QByteArray(7, '\x55') + reply));
+        QCOMPARE(reader.reply().waferID, 17);
+        // Another status or length alone completes nothing.
+        QVERIFY(!reader.append(DeviceInfoReply::encodeBlock(sample(), 19204, 9) + Marker));
+        QVERIFY(!reader.append(DeviceInfoReply::encodeBlock(sample(), 19203) + Marker));
+    }
+
+    void memoryStaysBounded()
+    {
+        DeviceInfoReplyReader reader(9600);
+        const QByteArray noise(4096, '\x23');
+        for (int i = 0; i < 200; ++i)
+            QVERIFY(!reader.append(noise));
+        QVERIFY(reader.bufferedBytes() <= 2 * (19204 + 3));
+        QVERIFY(reader.append(
+            QByteArray(3, 0) + Marker + DeviceInfoReply::encodeBlock(sample(), 19204) + Marker));
+    }
+
+    void applyToSharedState()
+    {
+        DeviceState &state = deviceState();
+        DeviceInfoReply::applyTo(state, sample());
+        QVERIFY(state.deviceInfoReceived);
+        QCOMPARE(state.machineID, 12000);
+        QCOMPARE(state.modFreq, 345);
+        QCOMPARE(state.hardwareVersionText, QString("Hardware Ver:  1.2.3"));
+        QCOMPARE(state.workingSubdir, QDir::toNativeSeparators("/log/12000_17_4242"));
+        QCOMPARE(state.cameraFactor, 1000.5);
+        QCOMPARE(state.cameraCx, 80.5);
+        QCOMPARE(state.lutInfo2, 80);
+
+        // No lens values, LUT info not marked valid: earlier values stay.
+        DeviceInfoData d = sample();
+        d.lensParamAvailable = 0;
+        d.cameraCxX100 = 1;
+        d.lutInfoPresent = 2;
+        d.lutInfo2 = 5;
+        DeviceInfoReply::applyTo(state, d);
+        QCOMPARE(state.cameraCx, 80.5);
+        QCOMPARE(state.lutInfo2, 80);
+    }
+
+    void summaryWithLensParameters()
+    {
+        DeviceState &state = deviceState();
+        DeviceInfoReply::applyTo(state, sample());
+        const QStringList expected {
+            "Machine ID: 12000          ModFreq: 345MHz",
+            "Wafter ID: 17               Chip ID: 4242",
+            "Hardware Ver:  1.2.3    Firmware Ver:  12.3.4",
+            "DRNU LUT file is found: <780900>",
+            "Lens param is found",
+            "camera_factor1000.50",
+            "intrinsics: [80.50  30.25  113.00  112.50]",
+        };
+        QCOMPARE(DeviceInfoReply::summaryLines(state, 2), expected);
+    }
+
+    void summaryDefaultsPerModel_data()
+    {
+        QTest::addColumn<int>("lensFlag");
+        QTest::addColumn<int>("type");
+        QTest::addColumn<QString>("intrinsics");
+        QTest::newRow("M10, none stored") << 0 << 2 << "intrinsics: [80.00  30.00  113.00  113.00]";
+        QTest::newRow("M20, none stored") << 0 << 3 << "intrinsics: [160.00  120.00  230.00  230.00]";
+        // Flag 2 loads the camera's values, then the summary (which tests for 1) replaces them.
+        QTest::newRow("M10, flag 2") << 2 << 2 << "intrinsics: [80.00  30.00  113.00  113.00]";
+        QTest::newRow("other type keeps intrinsics") << 0 << 0 << "intrinsics: [1.00  1.00  1.00  1.00]";
+    }
+    void summaryDefaultsPerModel()
+    {
+        QFETCH(int, lensFlag);
+        QFETCH(int, type);
+        DeviceInfoData d = sample();
+        d.lensParamAvailable = lensFlag;
+        d.drnuLutAvailable = 0;
+        DeviceState &state = deviceState();
+        DeviceInfoReply::applyTo(state, d);
+        const QStringList lines = DeviceInfoReply::summaryLines(state, quint8(type));
+        QCOMPARE(lines.at(3), QString("DRNU LUT file is not found"));
+        QCOMPARE(lines.at(4), QString("Lens param is not found. Use default!"));
+        QCOMPARE(lines.at(5), QString("camera_factor1000.00"));
+        QTEST(lines.at(6), "intrinsics");
+    }
+
+    void appDirChoice()
+    {
+        const QString app = "/opt/quarvel/bin";
+        const QString user = "/home/u/.local/share/Quarvel";
+        QCOMPARE(AppPaths::choose(QString(), app, true, user), QDir::toNativeSeparators(app));
+        QCOMPARE(AppPaths::choose(QString(), app, false, user), QDir::toNativeSeparators(user));
+        QCOMPARE(AppPaths::choose("/tmp/data/", app, true, user), QDir::toNativeSeparators("/tmp/data"));
+        QCOMPARE(AppPaths::choose(QString(), app, false, QString()), QDir::toNativeSeparators(app));
+        // A relative override is made absolute, so the folder does not move with the working directory.
+        QVERIFY(QDir::isAbsolutePath(AppPaths::choose("rel", app, true, user)));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDeviceInfoReply)
+#include "tst_deviceinfo_reply.moc"
