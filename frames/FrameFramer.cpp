@@ -1,0 +1,126 @@
+#include "frames/FrameFramer.h"
+
+#include "frames/FrameFormat.h"
+
+#include <cstring>
+
+using FrameFormat::Marker;
+using FrameFormat::MarkerSize;
+
+FrameFramer::FrameFramer(int frameLength)
+{
+    setFrameLength(frameLength);
+}
+
+FrameFramer::~FrameFramer() = default;
+
+void FrameFramer::setFrameLength(int bytes)
+{
+    bytes = qMax(0, bytes);
+    if (bytes == m_frameLength)
+        return;
+    reset();
+    m_frameLength = bytes;
+    // Room for a frame and its marker plus the next pieces of the stream.
+    m_capacity = bytes > 0 ? 2 * (bytes + MarkerSize) + 65536 : 0;
+    m_buffer.reset(m_capacity > 0 ? new char[size_t(m_capacity)] : nullptr);
+}
+
+void FrameFramer::reset()
+{
+    if (m_tail > m_head) {
+        m_bytesDropped += quint64(m_tail - m_head);
+        ++m_dropCount;
+    }
+    m_head = m_tail = m_searchFrom = 0;
+}
+
+void FrameFramer::reserveForAppend(int size)
+{
+    const int kept = m_tail - m_head;
+    // Move the kept bytes to the front only when that moves no more than has
+    // been consumed since the last move, so the copying stays linear.
+    if (m_head > 0 && (m_tail + size > m_capacity || m_head >= kept)) {
+        std::memmove(m_buffer.get(), m_buffer.get() + m_head, size_t(kept));
+        m_searchFrom -= m_head;
+        m_tail = kept;
+        m_head = 0;
+    }
+    if (m_tail + size > m_capacity) {
+        // Only an append larger than the spare room gets here.
+        const int capacity = m_tail + size;
+        std::unique_ptr<char[]> grown(new char[size_t(capacity)]);
+        if (m_tail > 0)
+            std::memcpy(grown.get(), m_buffer.get(), size_t(m_tail));
+        m_buffer = std::move(grown);
+        m_capacity = capacity;
+    }
+}
+
+void FrameFramer::append(const char *data, int size)
+{
+    if (!data || size <= 0)
+        return;
+    m_bytesReceived += quint64(size);
+    if (m_frameLength <= 0) {
+        m_bytesDropped += quint64(size);
+        ++m_dropCount;
+        return;
+    }
+    reserveForAppend(size);
+    std::memcpy(m_buffer.get() + m_tail, data, size_t(size));
+    m_tail += size;
+}
+
+void FrameFramer::drop(int count)
+{
+    if (count <= 0)
+        return;
+    m_head += count;
+    m_bytesDropped += quint64(count);
+    ++m_dropCount;
+}
+
+bool FrameFramer::nextFrame(Frame *frame)
+{
+    if (m_frameLength <= 0)
+        return false;
+    const char *buffer = m_buffer.get();
+
+    // A frame ending marker can only start frameLength() bytes or more after
+    // the first byte not yet consumed.
+    int p = qMax(m_searchFrom, m_head + m_frameLength);
+    const int last = m_tail - MarkerSize; // last position a whole marker fits at
+    int found = -1;
+    while (p <= last) {
+        const void *star = std::memchr(buffer + p, Marker[0], size_t(last - p + 1));
+        if (!star) {
+            m_bytesSearched += quint64(last + 1 - p);
+            p = last + 1;
+            break;
+        }
+        const int at = int(static_cast<const char *>(star) - buffer);
+        m_bytesSearched += quint64(at + 1 - p);
+        if (std::memcmp(buffer + at, Marker, MarkerSize) == 0) {
+            found = at;
+            break;
+        }
+        p = at + 1;
+    }
+
+    if (found < 0) {
+        // A marker that starts at p or later can only end a frame that starts
+        // at p - frameLength() or later: the bytes before are of no use.
+        m_searchFrom = qMax(m_searchFrom, p);
+        drop(m_searchFrom - m_frameLength - m_head);
+        return false;
+    }
+
+    drop(found - m_frameLength - m_head);
+    frame->data = buffer + m_head;
+    frame->size = m_frameLength;
+    m_head = found + MarkerSize;
+    m_searchFrom = m_head + m_frameLength;
+    ++m_framesAccepted;
+    return true;
+}
