@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -157,8 +159,8 @@ bool SimCamera::setup(const QStringList &arguments, QString *error)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Simulated Kavrix camera on a pseudo-terminal, published as a virtual USB serial port.\n"
-        "Control lines on stdin: plug, unplug, hangup [delayMs], reenumerate <model> [delayMs], status, "
-        "quit."));
+        "Control lines on stdin: plug, unplug, hangup [delayMs], reenumerate <model> [delayMs], "
+        "send <hex bytes>, status, quit."));
     parser.addHelpOption();
     const QCommandLineOption modelOption(QStringLiteral("model"), QStringLiteral("m10, m20 or bootloader."),
         QStringLiteral("model"), QStringLiteral("m10"));
@@ -629,6 +631,14 @@ void SimCamera::handleControlLine(const QString &line)
         ok = ok && delay >= 0 && modelFromName(words[1], &model);
         if (ok)
             reenumerate(model, delay);
+    } else if (word == QLatin1String("send") && words.size() >= 2) {
+        // Raw bytes to the application, e.g. "send 2A 23 23 2A": replies no module makes.
+        const QByteArray hex = words.mid(1).join(QString()).toLatin1();
+        ok = hex.size() % 2 == 0 && std::all_of(hex.cbegin(), hex.cend(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c));
+        });
+        if (ok)
+            send(QByteArray::fromHex(hex));
     } else if (word == QLatin1String("status") && words.size() == 1) {
         emitEvent(QStringLiteral("status %1 %2 %3 %4")
                       .arg(isPlugged() ? QStringLiteral("plugged") : QStringLiteral("unplugged"), m_name,
