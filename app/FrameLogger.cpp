@@ -430,9 +430,9 @@ FrameLogResult FrameLogger::record(const quint16 *values, int count, int width, 
         result.pcdError = pcdOutcome.error;
     }
 
-    // A point-cloud frame is never coloured for display; store its depth colouring.
-    const QImage image
-        = (frameMode == 3 || displayed.isNull()) ? depthImage(values, width, height) : displayed;
+    // Without a displayed image (a point-cloud frame is not shown as a picture)
+    // the depth colouring of the values is stored.
+    const QImage image = displayed.isNull() ? depthImage(values, width, height) : displayed;
     result.pngPath = filePath(m_folder, n, QStringLiteral("png"));
     const WriteOutcome pngOutcome = savePng(result.pngPath, image);
     result.png = pngOutcome.state;

@@ -105,8 +105,9 @@ public:
     QString folder() const { return m_folder; }
 
     // Writes the pending record from a frame's values as received (before any
-    // depth filter) and the image as displayed. For point-cloud frames, or
-    // when `displayed` is null, the PNG holds the depth colouring of the values.
+    // depth filter) and the image as displayed. When `displayed` is null (a
+    // point-cloud frame shown only as a cloud), the PNG holds the depth
+    // colouring of the values.
     FrameLogResult record(const quint16 *values, int count, int width, int height, quint8 frameMode,
         const QImage &displayed, const LensParameters &lens);
     FrameLogResult record(const QVector<quint16> &values, int width, int height, quint8 frameMode,

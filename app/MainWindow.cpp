@@ -244,7 +244,22 @@ void MainWindow::on_pushButtonStart_clicked()
 
 void MainWindow::on_pushButtonLogData_clicked()
 {
-    // Frame logging: see the frame logger.
+    // The files are written when the next accepted frame arrives; a folder
+    // that cannot take them is reported now and leaves nothing pending.
+    const FrameLogger::RequestResult request = frameLogger.request(deviceState().workingDir());
+    for (const QString &line : request.messages)
+        appendInfo(line);
+}
+
+void MainWindow::logFrame(const quint16 *rawValues, int count, const QImage &image)
+{
+    if (!frameLogger.isPending())
+        return;
+    const DeviceState &state = deviceState();
+    const FrameLogResult result = frameLogger.record(
+        rawValues, count, state.imageWidth, state.imageHeight, frameMode, image, LensParameters::fromDeviceState());
+    for (const QString &line : result.messages())
+        appendInfo(line);
 }
 
 void MainWindow::on_pushButtonGetInfo_clicked()

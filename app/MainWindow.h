@@ -1,6 +1,8 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "app/FrameLogger.h"
+
 #include <QByteArray>
 #include <QMainWindow>
 #include <QPointer>
@@ -89,6 +91,10 @@ private:
     void disconnectFrameReader();
     void setStreamingControlsEnabled(bool enabled);
     void hidePictureWindow();
+    // Called by the frame reception for every accepted frame, after the
+    // hand-over: writes the pending log from the values as received (before
+    // the depth filter) and the image as displayed.
+    void logFrame(const quint16 *rawValues, int count, const QImage &image);
 
     Ui::MainWindow *ui;
     TofDevice *device;
@@ -104,8 +110,9 @@ private:
     QPointer<CheckBoard> checkBoardWindow;
     QMenu *checkMenu = nullptr;
     QByteArray receiveBuffer;
-    int logIndex = 0;
-    bool logPending = false;
+    // One-frame logging: logIndex() is the number of the last record,
+    // isPending() tells that the next accepted frame is to be logged.
+    FrameLogger frameLogger;
     bool hdrEnabled = false;
     quint8 frameMode = 1;
 };
