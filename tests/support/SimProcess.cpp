@@ -59,14 +59,14 @@ bool SimProcess::start(const QStringList &arguments, int timeoutMs)
 
 void SimProcess::stop()
 {
-    if (m_process.state() == QProcess::NotRunning)
-        return;
-    m_process.write("quit\n");
-    if (!m_process.waitForFinished(3000)) {
-        m_process.terminate();
-        if (!m_process.waitForFinished(2000)) {
-            m_process.kill();
-            m_process.waitForFinished(2000);
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.write("quit\n");
+        if (!m_process.waitForFinished(3000)) {
+            m_process.terminate();
+            if (!m_process.waitForFinished(2000)) {
+                m_process.kill();
+                m_process.waitForFinished(2000);
+            }
         }
     }
     readOutput();
@@ -74,6 +74,11 @@ void SimProcess::stop()
     if (!m_name.isEmpty())
         PortRegistry::removeEntry(PortRegistry::folderPath(), m_name);
     m_plugged = false;
+}
+
+bool SimProcess::waitForExit(int timeoutMs)
+{
+    return QTest::qWaitFor([this] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 bool SimProcess::plug(int timeoutMs)

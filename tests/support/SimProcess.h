@@ -33,6 +33,11 @@ public:
     QString ttyPath() const { return m_ttyPath; }
     bool isPlugged() const { return m_plugged; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    qint64 processId() const { return m_process.processId(); }
+    // The simulator keeps running without its control channel (only quit or a signal end it).
+    void closeControl() { m_process.closeWriteChannel(); }
+    bool waitForExit(int timeoutMs = 5000);
+    int exitCode() const { return m_process.exitCode(); }
 
     bool plug(int timeoutMs = 5000);
     bool unplug(int timeoutMs = 5000);
