@@ -87,31 +87,38 @@ int Epc660PacketWriter::progress() const
 
 void AckDetector::reset()
 {
-    m_state = State::Head;
-    m_headLength = 0;
+    m_matched = 0;
+    m_replyStart = true;
     m_tail = 0;
 }
 
 int AckDetector::feed(const char *data, int length)
 {
+    static constexpr char Ack[3] = { 0x45, 0x45, 0x02 };
     static constexpr quint32 Marker = 0x2A23232A; // "*##*"
     int acks = 0;
     for (int i = 0; i < length; ++i) {
         const char byte = data[i];
-        m_tail = (m_tail << 8) | quint8(byte);
-        if (m_state == State::Head) {
-            m_head[m_headLength++] = byte;
-            if (m_headLength == 3) {
-                if (m_head[0] == 0x45 && m_head[1] == 0x45 && m_head[2] == 0x02)
+        const bool mayStart = i == 0 || m_replyStart;
+        bool continued = false;
+        if (m_matched > 0) {
+            if (byte == Ack[m_matched]) {
+                continued = true;
+                if (++m_matched == 3) {
                     ++acks;
-                m_state = State::Body;
+                    m_matched = 0;
+                }
+            } else {
+                m_matched = 0;
             }
         }
-        if (m_tail == Marker) {
-            m_state = State::Head;
-            m_headLength = 0;
+        if (!continued && mayStart && byte == Ack[0])
+            m_matched = 1;
+
+        m_tail = (m_tail << 8) | quint8(byte);
+        m_replyStart = m_tail == Marker;
+        if (m_replyStart)
             m_tail = 0;
-        }
     }
     return acks;
 }

@@ -65,23 +65,21 @@ private:
 };
 
 // Recognises the camera's acknowledgement of an epc660 packet: a reply that
-// begins with 0x45 0x45 0x02. Replies end with the marker "*##*"; a reply also
-// starts after each packet sent (reset()). The three bytes are found however
-// the port splits or joins the chunks.
+// begins with 0x45 0x45 0x02. A reply starts where a chunk from the port
+// starts, after the marker "*##*" that ends every reply, and after each packet
+// sent (reset()). The three bytes are found however the port splits them.
 class AckDetector
 {
 public:
     void reset();
-    // Returns the number of acknowledgements in the bytes.
+    // Returns the number of acknowledgements in the bytes (one chunk).
     int feed(const char *data, int length);
     int feed(const QByteArray &bytes) { return feed(bytes.constData(), bytes.size()); }
 
 private:
-    enum class State { Head, Body };
-    State m_state = State::Head;
-    int m_headLength = 0;
-    char m_head[3] = {};
-    quint32 m_tail = 0; // last four bytes, for the marker
+    int m_matched = 0; // bytes of 0x45 0x45 0x02 matched so far
+    bool m_replyStart = true; // the next byte starts a reply
+    quint32 m_tail = 0; // the last four bytes, for the marker
 };
 
 } // namespace Drnu

@@ -71,10 +71,8 @@ DrnuSweep::FrameResult DrnuSweep::addStepFrame(
         return FrameResult::Accumulated;
     }
 
-    if (m_expectedStep == Drnu::StepCount) {
-        finishSweep(log);
-        return FrameResult::SweepFinished;
-    }
+    if (m_expectedStep == Drnu::StepCount)
+        return FrameResult::SweepComplete;
     return FrameResult::Ignored;
 }
 

@@ -35,7 +35,7 @@ public:
         Ignored, // no sweep running, or a late frame of a closed step
         Accumulated, // summed into the current step
         StepClosed, // the current step was closed; send "next DLL step"
-        SweepFinished, // the table is final; send "stop streaming"
+        SweepComplete, // all steps closed: send "stop streaming", then finishSweep()
     };
 
     explicit DrnuSweep(int pixelCount);
@@ -62,8 +62,9 @@ public:
     // `temperature` is in 1/16 degree. Log lines go to `log` when given.
     FrameResult addStepFrame(const char *pixels, int temperature, int step, QStringList *log = nullptr);
 
-    // The pieces addStepFrame() runs; public for tests and benchmarks.
+    // Closes the current step; addStepFrame() runs it, tests may call it directly.
     void closeStep();
+    // Turns the closed steps into the final table (after SweepComplete).
     void finishSweep(QStringList *log = nullptr);
 
     // The slope shift (mm per step) that the mean correction curve still shows.

@@ -219,7 +219,9 @@ void TestCalibrationLogic::finishedSweepFindsStepSize()
     QCOMPARE(sweep.expectedStep(), Drnu::StepCount);
     QStringList log;
     const QByteArray any = framePixels({ 0, 0, 0 });
-    QCOMPARE(sweep.addStepFrame(any.constData(), 0, 7, &log), DrnuSweep::FrameResult::SweepFinished);
+    QCOMPARE(sweep.addStepFrame(any.constData(), 0, 7, &log), DrnuSweep::FrameResult::SweepComplete);
+    QVERIFY(log.isEmpty());
+    sweep.finishSweep(&log);
     QVERIFY(sweep.hasResult());
     QVERIFY(!sweep.isRunning());
     QCOMPARE(sweep.expectedStep(), 0);
@@ -364,22 +366,30 @@ void TestCalibrationLogic::acknowledgement()
 {
     Drnu::AckDetector ack;
     QCOMPARE(ack.feed(QByteArray("EE\x02\x00\x00*##*", 9)), 1);
-    // Split anywhere, even inside the three bytes.
+    // Split anywhere, even inside the three bytes or the marker.
     QCOMPARE(ack.feed(QByteArray("E")), 0);
     QCOMPARE(ack.feed(QByteArray("E\x02", 2)), 1);
     QCOMPARE(ack.feed(QByteArray("xx*#")), 0);
     QCOMPARE(ack.feed(QByteArray("#*EE")), 0);
     QCOMPARE(ack.feed(QByteArray("\x02*##*", 5)), 1);
-    // Not at the start of a reply, or another reply: no acknowledgement.
+    // Inside a reply, or another reply: no acknowledgement.
     QCOMPARE(ack.feed(QByteArray("abEE\x02*##*", 9)), 0);
     QCOMPARE(ack.feed(QByteArray("EE\x03*##*", 7)), 0);
     // Two replies in one chunk.
     QCOMPARE(ack.feed(QByteArray("EE\x02*##*EE\x02zz*##*", 16)), 2);
-    // A reply without the marker: the next one starts after the next packet sent.
+    // Replies without the marker: each chunk may start one.
+    QCOMPARE(ack.feed(QByteArray("EE\x02\x00", 4)), 1);
+    QCOMPARE(ack.feed(QByteArray("\x00\x00", 2)), 0);
+    QCOMPARE(ack.feed(QByteArray("EE\x02\x00", 4)), 1);
+    // A false start that runs into a real chunk start.
+    QCOMPARE(ack.feed(QByteArray("EE")), 0);
     QCOMPARE(ack.feed(QByteArray("EE\x02", 3)), 1);
-    QCOMPARE(ack.feed(QByteArray("EE\x02", 3)), 0);
+    // A reply split in the middle of its head after a packet was sent.
+    QCOMPARE(ack.feed(QByteArray("zzzz")), 0);
     ack.reset();
-    QCOMPARE(ack.feed(QByteArray("EE\x02", 3)), 1);
+    QCOMPARE(ack.feed(QByteArray("E")), 0);
+    QCOMPARE(ack.feed(QByteArray("E")), 0);
+    QCOMPARE(ack.feed(QByteArray("\x02")), 1);
 }
 
 void TestCalibrationLogic::frameReaderChunking()
