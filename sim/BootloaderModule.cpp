@@ -19,6 +19,10 @@ const QCommandLineOption QueryValueOption(QStringLiteral("boot-query-value"),
     QStringLiteral("1"));
 const QCommandLineOption MuteAfterOption(QStringLiteral("boot-mute-after"),
     QStringLiteral("Bootloader: stop answering once n data packets have arrived."), QStringLiteral("n"));
+const QCommandLineOption PacketTimeoutOption(QStringLiteral("boot-packet-timeout"),
+    QStringLiteral("Bootloader: give up a transfer when no packet came for this many milliseconds (default "
+                   "2000)."),
+    QStringLiteral("ms"), QStringLiteral("2000"));
 const QCommandLineOption ReplyDelayOption(QStringLiteral("boot-reply-delay"),
     QStringLiteral("Bootloader: answer each message after this many milliseconds."), QStringLiteral("ms"),
     QStringLiteral("0"));
@@ -28,6 +32,8 @@ const QCommandLineOption ReplyDelayOption(QStringLiteral("boot-reply-delay"),
 BootloaderModule::BootloaderModule(SimCamera &camera)
     : SimModule(camera)
 {
+    m_packetTimer.setSingleShot(true);
+    connect(&m_packetTimer, &QTimer::timeout, this, &BootloaderModule::packetTimedOut);
 }
 
 bool BootloaderModule::isActive() const
@@ -37,7 +43,8 @@ bool BootloaderModule::isActive() const
 
 void BootloaderModule::addOptions(QCommandLineParser &parser)
 {
-    parser.addOptions({ OutputOption, QueryValueOption, MuteAfterOption, ReplyDelayOption });
+    parser.addOptions(
+        { OutputOption, QueryValueOption, MuteAfterOption, PacketTimeoutOption, ReplyDelayOption });
 }
 
 bool BootloaderModule::applyOptions(const QCommandLineParser &parser, QString *error)
@@ -57,6 +64,12 @@ bool BootloaderModule::applyOptions(const QCommandLineParser &parser, QString *e
             return false;
         }
     }
+    const int packetTimeout = parser.value(PacketTimeoutOption).toInt(&ok);
+    if (!ok || packetTimeout <= 0) {
+        *error = QStringLiteral("invalid packet timeout \"%1\"").arg(parser.value(PacketTimeoutOption));
+        return false;
+    }
+    m_packetTimer.setInterval(packetTimeout);
     m_replyDelay = parser.value(ReplyDelayOption).toInt(&ok);
     if (!ok || m_replyDelay < 0) {
         *error = QStringLiteral("invalid reply delay \"%1\"").arg(parser.value(ReplyDelayOption));
@@ -69,12 +82,15 @@ bool BootloaderModule::handleControl(const QStringList &words)
 {
     if (words.size() != 2 || words[0] != QLatin1String("boot"))
         return false;
-    if (words[1] == QLatin1String("mute"))
+    if (words[1] == QLatin1String("mute")) {
         m_muted = true;
-    else if (words[1] == QLatin1String("unmute"))
+    } else if (words[1] == QLatin1String("unmute")) {
+        // Back from a hang: whatever transfer was open is lost.
         m_muted = false;
-    else
+        resetTransfer();
+    } else {
         return false;
+    }
     return true;
 }
 
@@ -90,6 +106,7 @@ void BootloaderModule::modelChanged()
 
 void BootloaderModule::resetTransfer()
 {
+    m_packetTimer.stop();
     m_sizeKnown = false;
     m_expectedLength = 0;
     m_packetsReceived = 0;
@@ -132,6 +149,7 @@ bool BootloaderModule::handleCommand(const QByteArray &command)
         m_sizeKnown = true;
         m_expectedLength = (quint8(command.at(5)) << 8) | quint8(command.at(6));
         camera().emitEvent(QStringLiteral("bootloader size %1").arg(m_expectedLength));
+        m_packetTimer.start();
         reply(0x02);
         return true;
     case 0x0B:
@@ -176,8 +194,11 @@ void BootloaderModule::handleRaw(const QByteArray &packet)
     m_image.append(packet.constData(), take);
     ++m_packetsReceived;
     camera().emitEvent(QStringLiteral("bootloader packet %1").arg(index));
+    m_packetTimer.start();
 
     if (m_muteAfter >= 0 && m_packetsReceived >= m_muteAfter && !m_muted) {
+        // Once: after "boot unmute" the bootloader behaves again.
+        m_muteAfter = -1;
         m_muted = true;
         camera().emitEvent(QStringLiteral("bootloader muted"));
     }
@@ -202,4 +223,16 @@ void BootloaderModule::writeImage()
     }
     camera().emitEvent(
         QStringLiteral("bootloader image-written %1 %2").arg(m_image.size()).arg(m_outputPath));
+}
+
+void BootloaderModule::packetTimedOut()
+{
+    if (!m_sizeKnown || m_image.size() >= m_expectedLength)
+        return;
+    // Like the real one, the bootloader does not wait forever for a packet: a
+    // host that went away (or sent something else) must not leave it reading
+    // every later command as packet data.
+    camera().emitEvent(
+        QStringLiteral("bootloader transfer-abandoned %1 %2").arg(m_image.size()).arg(m_expectedLength));
+    resetTransfer();
 }

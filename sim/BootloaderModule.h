@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 
 // The camera's bootloader: takes a firmware image in 64-byte packets, checks
 // each packet's CRC and index, and on the end message writes the image it
@@ -14,10 +15,12 @@
 //
 // Options: --firmware-out <file>, --boot-query-value <n> (the value byte of the
 // query answer), --boot-mute-after <n> (stop answering once n data packets
-// have arrived), --boot-reply-delay <ms>. Control lines: "boot mute",
+// have arrived), --boot-packet-timeout <ms> (give up a transfer when no packet
+// comes), --boot-reply-delay <ms>. Control lines: "boot mute",
 // "boot unmute". Events: "bootloader size <n>", "bootloader packet <k>",
 // "bootloader bad-packet <k> <reason>", "bootloader image-written <n> <file>",
-// "bootloader end-incomplete <received> <expected>", "bootloader muted".
+// "bootloader end-incomplete <received> <expected>", "bootloader muted",
+// "bootloader transfer-abandoned <received> <expected>".
 class BootloaderModule : public SimModule
 {
     Q_OBJECT
@@ -39,6 +42,7 @@ private:
     void reply(quint8 code, int value = -1);
     void resetTransfer();
     void writeImage();
+    void packetTimedOut();
 
     QString m_outputPath;
     quint8 m_queryValue = 0x01;
@@ -50,6 +54,7 @@ private:
     int m_expectedLength = 0;
     int m_packetsReceived = 0;
     QByteArray m_image;
+    QTimer m_packetTimer;
 };
 
 #endif // BOOTLOADERMODULE_H
