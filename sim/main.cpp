@@ -1,5 +1,7 @@
 #include "sim/BootloaderModule.h"
+#include "sim/DeviceInfoModule.h"
 #include "sim/SimCamera.h"
+#include "sim/StreamModule.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -12,6 +14,8 @@ int main(int argc, char *argv[])
     SimCamera camera;
     // Feature modules, one line each:
     camera.addModule<BootloaderModule>();
+    camera.addModule<DeviceInfoModule>();
+    camera.addModule<StreamModule>();
 
     QString error;
     if (!camera.setup(QCoreApplication::arguments(), &error)) {
