@@ -1,5 +1,4 @@
 #include "sim/BootloaderModule.h"
-#include "sim/DeviceInfoModule.h"
 #include "sim/SimCamera.h"
 #include "sim/StreamModule.h"
 
@@ -14,7 +13,6 @@ int main(int argc, char *argv[])
     SimCamera camera;
     // Feature modules, one line each:
     camera.addModule<BootloaderModule>();
-    camera.addModule<DeviceInfoModule>();
     camera.addModule<StreamModule>();
 
     QString error;
