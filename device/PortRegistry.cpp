@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cctype>
+#ifdef Q_OS_UNIX
 #include <unistd.h>
+#endif
 
 namespace PortRegistry {
 
@@ -39,7 +41,11 @@ QString folderPath()
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtimeDir.isEmpty())
         return QDir::cleanPath(runtimeDir + QStringLiteral("/quarvel/ports"));
+#ifdef Q_OS_UNIX
     return QStringLiteral("/tmp/quarvel-%1/ports").arg(::getuid());
+#else
+    return QDir::tempPath() + QStringLiteral("/quarvel/ports");
+#endif
 }
 
 bool ensureFolder(const QString &folder)

@@ -4,9 +4,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
+#ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#endif
 
 PortRegistryWatcher::PortRegistryWatcher(const QString &folder, QObject *parent)
     : QObject(parent)
@@ -34,13 +37,18 @@ PortRegistryWatcher::Snapshot PortRegistryWatcher::snapshot(const QString &folde
         const QString name = PortRegistry::nameFromFileName(fileName);
         if (name.isEmpty())
             continue;
+#ifdef Q_OS_UNIX
         struct stat info;
         if (::stat(QFile::encodeName(dir.filePath(fileName)).constData(), &info) != 0)
             continue; // gone again
-        QByteArray identity;
-        identity += QByteArray::number(quint64(info.st_dev)) + ':' + QByteArray::number(quint64(info.st_ino))
-            + ':' + QByteArray::number(qint64(info.st_ctim.tv_sec)) + '.'
-            + QByteArray::number(qint64(info.st_ctim.tv_nsec));
+        const QByteArray identity = QByteArray::number(quint64(info.st_dev)) + ':'
+            + QByteArray::number(quint64(info.st_ino)) + ':' + QByteArray::number(qint64(info.st_ctim.tv_sec))
+            + '.' + QByteArray::number(qint64(info.st_ctim.tv_nsec));
+#else
+        const QFileInfo info(dir.filePath(fileName));
+        const QByteArray identity = QByteArray::number(info.metadataChangeTime().toMSecsSinceEpoch()) + ':'
+            + QByteArray::number(info.size());
+#endif
         result.insert(name, identity);
     }
     return result;

@@ -3,8 +3,10 @@
 #include <QFile>
 #include <QStringList>
 
+#ifdef Q_OS_UNIX
 #include <cerrno>
 #include <csignal>
+#endif
 
 namespace SerialPortLock {
 
@@ -19,6 +21,10 @@ QString lockFileName(const QString &systemLocation)
 
 bool isBusy(const QString &systemLocation)
 {
+#ifndef Q_OS_UNIX
+    Q_UNUSED(systemLocation)
+    return false; // no lock files there; the open itself fails on a busy port
+#else
     // The folders QSerialPort may put its lock file in.
     static const QStringList folders = {
         QStringLiteral("/var/lock"),
@@ -43,6 +49,7 @@ bool isBusy(const QString &systemLocation)
             return true;
     }
     return false;
+#endif
 }
 
 } // namespace SerialPortLock

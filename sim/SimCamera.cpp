@@ -16,6 +16,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -40,13 +41,6 @@ bool parseHexIdentifier(const QString &text, quint16 *value)
     if (ok)
         *value = quint16(v);
     return ok;
-}
-
-void writeStdout(const QByteArray &line)
-{
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
 }
 
 constexpr int GarbageFlushMs = 20;
@@ -82,6 +76,7 @@ SimCamera::~SimCamera()
     if (m_entryRemovalTimer.isActive())
         PortRegistry::removeEntry(m_registryFolder, m_name);
     qDeleteAll(m_modules);
+    flushStdout(true);
 }
 
 void SimCamera::addModule(SimModule *module)
@@ -287,6 +282,17 @@ void SimCamera::start()
             ::sigaction(signalNumber, &action, nullptr);
     }
 
+    // A test that does not read our stdout for a while must not stall the camera:
+    // when stdout is a pipe, lines queue here instead of blocking.
+    struct stat stdoutInfo;
+    if (::fstat(STDOUT_FILENO, &stdoutInfo) == 0 && S_ISFIFO(stdoutInfo.st_mode)
+        && ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK) == 0) {
+        m_stdoutNonBlocking = true;
+        m_stdoutNotifier = new QSocketNotifier(STDOUT_FILENO, QSocketNotifier::Write, this);
+        m_stdoutNotifier->setEnabled(!m_stdoutBuffer.isEmpty());
+        connect(m_stdoutNotifier, &QSocketNotifier::activated, this, [this] { flushStdout(false); });
+    }
+
     if (::fcntl(STDIN_FILENO, F_GETFD) != -1) {
         m_controlNotifier = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
         connect(m_controlNotifier, &QSocketNotifier::activated, this, &SimCamera::readControl);
@@ -431,6 +437,7 @@ void SimCamera::quit(int exitCode)
     if (m_transcript.isOpen())
         m_transcript.close();
     emitEvent(QStringLiteral("bye %1").arg(m_name));
+    flushStdout(true);
     QCoreApplication::exit(exitCode);
 }
 
@@ -588,6 +595,38 @@ void SimCamera::transcriptLine(const QString &line)
 void SimCamera::emitEvent(const QString &line)
 {
     writeStdout(line.toUtf8());
+}
+
+void SimCamera::writeStdout(const QByteArray &line)
+{
+    m_stdoutBuffer.append(line);
+    m_stdoutBuffer.append('\n');
+    flushStdout(false);
+}
+
+void SimCamera::flushStdout(bool block)
+{
+    if (block && m_stdoutNonBlocking) {
+        ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) & ~O_NONBLOCK);
+        m_stdoutNonBlocking = false;
+    }
+    int offset = 0;
+    while (offset < m_stdoutBuffer.size()) {
+        const ssize_t written = ::write(
+            STDOUT_FILENO, m_stdoutBuffer.constData() + offset, size_t(m_stdoutBuffer.size() - offset));
+        if (written > 0) {
+            offset += int(written);
+        } else if (written < 0 && errno == EINTR) {
+            continue;
+        } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            offset = m_stdoutBuffer.size(); // nobody listens any more
+        }
+    }
+    m_stdoutBuffer.remove(0, offset);
+    if (m_stdoutNotifier)
+        m_stdoutNotifier->setEnabled(!m_stdoutBuffer.isEmpty());
 }
 
 void SimCamera::readControl()

@@ -95,6 +95,8 @@ private:
     void readControl();
     void handleControlLine(const QString &line);
     void readSignal();
+    void writeStdout(const QByteArray &line);
+    void flushStdout(bool block);
     void closePty();
     void setModel(Model model);
     void schedulePieces(const QByteArray &bytes);
@@ -134,6 +136,9 @@ private:
     QByteArray m_controlBuffer;
     QSocketNotifier *m_controlNotifier = nullptr;
     QSocketNotifier *m_signalNotifier = nullptr;
+    QSocketNotifier *m_stdoutNotifier = nullptr;
+    QByteArray m_stdoutBuffer;
+    bool m_stdoutNonBlocking = false;
 };
 
 #endif // SIMCAMERA_H

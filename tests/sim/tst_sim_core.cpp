@@ -29,6 +29,7 @@ private slots:
     void signalsPlugUnplugAndQuit();
     void closedControlChannelKeepsRunning();
     void largeOutputArrivesIntactThroughChunking();
+    void unreadStdoutDoesNotStallTheCamera();
 
 private:
     SimProcess *newSim();
@@ -242,6 +243,38 @@ void SimCoreTest::largeOutputArrivesIntactThroughChunking()
     QCOMPARE(received.size(), payload.size());
     QVERIFY(received == payload);
     QVERIFY(reads > 1);
+}
+
+void SimCoreTest::unreadStdoutDoesNotStallTheCamera()
+{
+    QTemporaryDir dir;
+    const QString transcriptPath = dir.filePath(QStringLiteral("rx.txt"));
+    SimProcess *sim = newSim();
+    QVERIFY(sim->start({ "--transcript", transcriptPath }));
+    QVERIFY(openPort(sim));
+
+    // Far more transcript lines than a pipe holds, while this process does not
+    // run its event loop (so nobody reads the simulator's stdout).
+    QByteArray commands;
+    for (int i = 0; i < 12000; ++i)
+        commands += QByteArray::fromHex("232302");
+    commands += QByteArray::fromHex("232303");
+    m_port->write(commands);
+    QVERIFY(m_port->waitForBytesWritten(5000));
+    while (m_port->bytesToWrite() > 0)
+        QVERIFY(m_port->waitForBytesWritten(5000));
+
+    QFile transcript(transcriptPath);
+    bool finished = false;
+    for (int waited = 0; waited < 5000 && !finished; waited += 20) {
+        QTest::qSleep(20);
+        QVERIFY(transcript.open(QIODevice::ReadOnly));
+        finished = transcript.readAll().endsWith("23 23 03\n");
+        transcript.close();
+    }
+    QVERIFY(finished);
+    QVERIFY(sim->waitForTranscript(QStringLiteral("23 23 03")));
+    QCOMPARE(sim->transcript().size(), 12001);
 }
 
 QTEST_MAIN(SimCoreTest)
