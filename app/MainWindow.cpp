@@ -8,6 +8,7 @@
 #include "device/Commands.h"
 #include "device/TofDevice.h"
 #include "deviceinfo/DeviceInfo.h"
+#include "deviceinfo/DeviceInfoReply.h"
 #include "deviceinfo/LensInfo.h"
 #include "firmware/UpdateFirmware.h"
 #include "frames/DepthFilter.h"
@@ -19,6 +20,7 @@
 
 #include <QDebug>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
@@ -390,8 +392,75 @@ void MainWindow::setDistOffset()
 
 void MainWindow::getDeviceInfo()
 {
-    // Device-information query: see the device information reader.
-    ui->pushButtonStart->setEnabled(true);
+    qDebug() << "get device info";
+    // A second press while a query waits would end the first one's collection.
+    if (!deviceInfo || deviceInfo->isCollecting())
+        return;
+
+    DeviceState &state = deviceState();
+    // The wait below runs other slots: an unplug, or the end of the program,
+    // may delete any of these.
+    QPointer<MainWindow> self(this);
+    QPointer<DeviceInfo> info(deviceInfo);
+    QPointer<TofDevice> link(device);
+    QSerialPort *port = device->serialPort();
+    const quint8 type = device->deviceType();
+    // A flag left by an aborted query must not pass for this query's reply.
+    state.deviceInfoReceived = false;
+
+    // While streaming, the frame reader takes every byte from the port. It
+    // keeps doing so, and the reply reader is handed a copy of what it gets.
+    QMetaObject::Connection tee;
+    if (disconnect(port, &QSerialPort::readyRead, this, &MainWindow::slotReadData)) {
+        info->connectReader(DeviceInfo::Source::OtherReader);
+        tee = connect(port, &QSerialPort::readyRead, this, [this, port, info] {
+            if (info)
+                info->takeBytes(port->peek(port->bytesAvailable()));
+            slotReadData();
+        });
+    } else {
+        info->connectReader();
+    }
+    info->sendQuery();
+
+    const auto cameraGone
+        = [&] { return !link || link->deviceType() != type || !link->serialPort()->isOpen(); };
+    const auto finished = [&] { return !self || !info || state.deviceInfoReceived || cameraGone(); };
+    for (int period = 0; period < 15 && !finished(); ++period)
+        busyWait(100, finished);
+
+    if (info)
+        info->disconnectReader();
+    if (!self)
+        return;
+    if (tee) {
+        disconnect(tee);
+        if (state.isStreaming == 1 && !cameraGone())
+            connectFrameReader();
+    }
+    // Without a camera the start button stays as the removal left it.
+    const bool cameraPresent
+        = !cameraGone() && (type == TofDevice::KavrixM10 || type == TofDevice::KavrixM20);
+
+    if (!state.deviceInfoReceived) {
+        appendInfo(QStringLiteral("Get device info failed!"));
+        if (cameraPresent)
+            ui->pushButtonStart->setEnabled(true);
+        return;
+    }
+    state.deviceInfoReceived = false;
+
+    const QString workingDir = state.workingDir();
+    const QFileInfo folder(workingDir);
+    if (folder.isDir() && folder.isWritable())
+        appendInfo(QStringLiteral("Working dir created to: ") + workingDir);
+    else
+        appendInfo(QStringLiteral("Working dir could not be created: ") + workingDir);
+    for (const QString &line : DeviceInfoReply::summaryLines(state, type))
+        appendInfo(line);
+
+    if (cameraPresent)
+        ui->pushButtonStart->setEnabled(true);
 }
 
 void MainWindow::frameTypeSelect()

@@ -30,14 +30,22 @@ DeviceInfo::~DeviceInfo()
     delete ui;
 }
 
-void DeviceInfo::connectReader()
+void DeviceInfo::connectReader(Source source)
 {
-    if (!m_device || isReaderConnected())
-        return;
+    disconnectReader();
     // Left-overs of an earlier, failed query must not be glued to this reply.
     receiveBuffer.setPixelCount(deviceState().pixelCount);
     receiveBuffer.clear();
-    m_connection = connect(m_device->serialPort(), &QSerialPort::readyRead, this, &DeviceInfo::slotReadData);
+    m_collecting = true;
+    if (source == Source::Port && m_device) {
+        // Nobody else reads the port now: what waits there came before the
+        // query (a late answer to an earlier one) and must not pass for its reply.
+        const QByteArray stale = m_device->serialPort()->readAll();
+        if (!stale.isEmpty())
+            qDebug() << "device info: dropped" << stale.size() << "bytes received before the query";
+        m_connection
+            = connect(m_device->serialPort(), &QSerialPort::readyRead, this, &DeviceInfo::slotReadData);
+    }
 }
 
 void DeviceInfo::disconnectReader()
@@ -45,35 +53,28 @@ void DeviceInfo::disconnectReader()
     if (m_connection)
         disconnect(m_connection);
     m_connection = {};
+    m_collecting = false;
 }
 
 void DeviceInfo::sendQuery()
 {
-    if (m_device)
+    if (m_device && m_device->serialPort()->isOpen())
         m_device->serialPort()->write(Commands::camera(Commands::GetDeviceInfo));
 }
 
 void DeviceInfo::slotReadData()
 {
-    if (!m_device)
-        return;
-    const QByteArray chunk = m_device->serialPort()->readAll();
-    if (chunk.isEmpty())
-        return;
-    receiveBuffer.setPixelCount(deviceState().pixelCount);
-    if (receiveBuffer.append(chunk))
-        applyReply(receiveBuffer.reply());
+    if (m_device)
+        takeBytes(m_device->serialPort()->readAll());
 }
 
-bool DeviceInfo::takeBlock(const QByteArray &block)
+void DeviceInfo::takeBytes(const QByteArray &bytes)
 {
-    if (!isReaderConnected())
-        return false;
-    const std::optional<DeviceInfoData> data = DeviceInfoReply::decodeBlock(block, deviceState().pixelCount);
-    if (!data)
-        return false;
-    applyReply(*data);
-    return true;
+    if (!m_collecting || bytes.isEmpty())
+        return;
+    receiveBuffer.setPixelCount(deviceState().pixelCount);
+    if (receiveBuffer.append(bytes))
+        applyReply(receiveBuffer.reply());
 }
 
 void DeviceInfo::applyReply(const DeviceInfoData &data)
@@ -99,18 +100,12 @@ void DeviceInfo::applyReply(const DeviceInfoData &data)
     ui->doubleSpinBoxCameraFy->setValue(state.cameraFy);
 }
 
-void DeviceInfo::createWorkingDir()
+bool DeviceInfo::createWorkingDir()
 {
+    // The main window reports the outcome from what is on disk.
     const QString path = deviceState().workingDir();
-    m_workingDirReady = false;
-    m_workingDirError.clear();
-    if (!QDir().mkpath(path)) {
-        m_workingDirError = QStringLiteral("Working dir could not be created: ") + path;
-    } else if (!QFileInfo(path).isWritable()) {
-        m_workingDirError = QStringLiteral("Working dir is not writable: ") + path;
-    } else {
-        m_workingDirReady = true;
-    }
-    if (!m_workingDirReady)
-        qDebug() << m_workingDirError;
+    if (QDir().mkpath(path))
+        return true;
+    qDebug() << "cannot create working dir" << path;
+    return false;
 }

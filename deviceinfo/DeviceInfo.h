@@ -24,39 +24,37 @@ public:
     explicit DeviceInfo(TofDevice *device, QWidget *parent = nullptr);
     ~DeviceInfo() override;
 
-    // Connects slotReadData() to the port's readyRead() and starts a new
-    // collection; disconnectReader() removes exactly that connection.
-    void connectReader();
+    // Where a query's reply bytes come from: the port itself, or another
+    // reader that stays connected first and takes the bytes (the frame reader
+    // while streaming), which hands copies over through takeBytes().
+    enum class Source { Port, OtherReader };
+
+    // Starts collecting a reply. With Source::Port, connects slotReadData() to
+    // the port's readyRead(); disconnectReader() removes exactly that
+    // connection and ends the collection.
+    void connectReader(Source source = Source::Port);
     void disconnectReader();
-    bool isReaderConnected() const { return bool(m_connection); }
+    bool isCollecting() const { return m_collecting; }
 
     // Writes command 1 (get device info).
     void sendQuery();
 
-    // For a reader that was connected to the port first and so takes the
-    // bytes (the frame reader while streaming): hands over one block cut at a
-    // marker. Decoded, and true returned, only while this reader is connected
-    // and the block is a device-information reply.
-    bool takeBlock(const QByteArray &block);
-
-    // Outcome of creating the working folder for the last decoded reply.
-    bool workingDirReady() const { return m_workingDirReady; }
-    QString workingDirError() const { return m_workingDirError; }
+    // Bytes another reader took from the port; looked at only while collecting.
+    void takeBytes(const QByteArray &bytes);
 
 public slots:
     void slotReadData();
 
 private:
     void applyReply(const DeviceInfoData &data);
-    void createWorkingDir();
+    bool createWorkingDir();
 
     Ui::DeviceInfo *ui;
     QPointer<TofDevice> m_device;
     // The receive buffer: bytes of a reply not yet complete.
     DeviceInfoReplyReader receiveBuffer;
     QMetaObject::Connection m_connection;
-    bool m_workingDirReady = false;
-    QString m_workingDirError;
+    bool m_collecting = false;
 };
 
 #endif // DEVICEINFO_H

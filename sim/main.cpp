@@ -1,4 +1,5 @@
 #include "sim/BootloaderModule.h"
+#include "sim/DeviceInfoModule.h"
 #include "sim/SimCamera.h"
 #include "sim/StreamModule.h"
 
@@ -13,6 +14,7 @@ int main(int argc, char *argv[])
     SimCamera camera;
     // Feature modules, one line each:
     camera.addModule<BootloaderModule>();
+    camera.addModule<DeviceInfoModule>();
     camera.addModule<StreamModule>();
 
     QString error;
