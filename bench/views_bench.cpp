@@ -6,7 +6,10 @@
 #include "views/WidgetPointCloud.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QImage>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
@@ -96,6 +99,59 @@ void BM_PointCloudUpdate(benchmark::State &state)
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
 BENCHMARK(BM_PointCloudUpdate)->Args({ 320, 240 })->Args({ 160, 60 })->Unit(benchmark::kMillisecond);
+
+// A 30 frames per second stream for three seconds: frames arrive by the clock
+// and are taken one per event loop pass, each calling updatePointCloud() as the
+// frame decoder does; a frame that arrives during a redraw waits, as the
+// serial port's bytes would. Counters: frames taken per second (30 when the
+// GUI thread keeps up), the longest wait of a frame (bounded when it keeps
+// up), redraws per second and the duration of the last redraw. Argument: 1 as
+// the application runs, 0 a redraw for every frame, for comparison.
+void BM_PointCloudStream30fps(benchmark::State &state)
+{
+    useSensor(320, 240);
+    WidgetPointCloud cloud;
+    cloud.show();
+    QApplication::processEvents();
+    if (!cloud.canRender()) {
+        state.SkipWithError("no OpenGL context (run under xvfb-run)");
+        return;
+    }
+    const bool paced = state.range(0) == 1;
+    const int periodMs = 33;
+    const int runMs = 3000;
+    qint64 taken = 0;
+    qint64 longestWait = 0;
+    int redraws = 0;
+    for (auto _ : state) {
+        taken = longestWait = 0;
+        const int redrawsBefore = cloud.redrawCount();
+        QElapsedTimer clock;
+        QTimer reader;
+        QObject::connect(&reader, &QTimer::timeout, [&] {
+            const qint64 now = clock.elapsed();
+            if (now < taken * periodMs)
+                return; // the next frame has not arrived yet
+            longestWait = qMax(longestWait, now - taken * periodMs);
+            ++taken;
+            if (paced)
+                cloud.updatePointCloud();
+            else
+                cloud.redrawNow();
+        });
+        QEventLoop loop;
+        QTimer::singleShot(runMs, &loop, &QEventLoop::quit);
+        clock.start();
+        reader.start(0);
+        loop.exec();
+        redraws = cloud.redrawCount() - redrawsBefore;
+    }
+    state.counters["frames_per_s"] = taken * 1000.0 / runMs;
+    state.counters["longest_wait_ms"] = double(longestWait);
+    state.counters["redraws_per_s"] = redraws * 1000.0 / runMs;
+    state.counters["last_redraw_ms"] = double(cloud.lastRedrawTime());
+}
+BENCHMARK(BM_PointCloudStream30fps)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -111,6 +111,7 @@ void WidgetPointCloud::redrawNow()
     m_plot->updateGL();
 
     m_redrawTime = timer.elapsed();
+    ++m_redrawCount;
     m_sinceRedraw.start();
 }
 

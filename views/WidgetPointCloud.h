@@ -32,8 +32,9 @@ public:
     // The full update at once, whatever the pace.
     void redrawNow();
     bool updatePending() const { return m_pending; }
-    // Duration of the last redraw, in milliseconds.
+    // Duration of the last redraw, in milliseconds, and the number of redraws.
     qint64 lastRedrawTime() const { return m_redrawTime; }
+    int redrawCount() const { return m_redrawCount; }
 
     Qwt3D::SurfacePlot *plot() const { return m_plot; }
     FunctionDistance *function() const { return m_function; }
@@ -56,6 +57,7 @@ private:
     int m_height = 0;
     bool m_pending = false;
     qint64 m_redrawTime = 0;
+    int m_redrawCount = 0;
     QElapsedTimer m_sinceRedraw;
     QTimer m_pacer;
 };

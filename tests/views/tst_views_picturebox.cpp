@@ -113,6 +113,7 @@ void TestPictureBox::fit_data()
     QTest::newRow("amplitude 400x200") << 5 << QSize(400, 200) << 400.0 / 176 << QPoint(0, 31);
     QTest::newRow("grayscale 400x200") << 6 << QSize(400, 200) << 2.5 << QPoint(0, 25);
     QTest::newRow("depth tall") << 2 << QSize(176, 600) << 1.0 << QPoint(0, 270);
+    QTest::newRow("amplitude 640x480") << 5 << QSize(640, 480) << 640.0 / 176 << QPoint(0, 130);
 }
 
 void TestPictureBox::fit()
@@ -125,6 +126,9 @@ void TestPictureBox::fit()
     Picture picture(widget, mode);
     QVERIFY(qAbs(picture.box.scale() - scale) < 1e-9);
     QCOMPARE(picture.box.offset(), offset);
+    if (qEnvironmentVariableIsSet("QUARVEL_SHOT_DIR"))
+        picture.box.grab().save(qEnvironmentVariable("QUARVEL_SHOT_DIR")
+            + QStringLiteral("/picture-m10-%1.png").arg(QTest::currentDataTag()));
 
     // The limits of the scale.
     QCOMPARE(PictureGeometry::fit(QSize(20000, 20000), QSize(10, 10), 1.0).scale, 100.0);
