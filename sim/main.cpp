@@ -1,4 +1,5 @@
 #include "sim/BootloaderModule.h"
+#include "sim/CalibrationModule.h"
 #include "sim/DeviceInfoModule.h"
 #include "sim/SimCamera.h"
 #include "sim/StreamModule.h"
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     camera.addModule<BootloaderModule>();
     camera.addModule<DeviceInfoModule>();
     camera.addModule<StreamModule>();
+    camera.addModule<CalibrationModule>();
 
     QString error;
     if (!camera.setup(QCoreApplication::arguments(), &error)) {
