@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
@@ -60,6 +61,8 @@ private slots:
     void folderThatCannotBeCreatedIsReported();
     void lensWindowBeforeAnyQuery();
     void lensPacketIsSentAndReadBack();
+    void queryWhileStreaming_data();
+    void queryWhileStreaming();
     void unplugDuringTheWait_data();
     void unplugDuringTheWait();
     void windowDestroyedDuringTheWait();
@@ -363,6 +366,35 @@ void TestDeviceInfoQuery::lensPacketIsSentAndReadBack()
     QCOMPARE(lines.value(6), QStringLiteral("camera_factor6000.00"));
     QCOMPARE(lines.value(7), QStringLiteral("intrinsics: [80.50  600.00  0.29  113.00]"));
     lens->close();
+}
+
+void TestDeviceInfoQuery::queryWhileStreaming_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("M10") << QStringList { "--model", "m10" };
+    QTest::newRow("M20, small block") << QStringList { "--model", "m20" };
+    QTest::newRow("M20, frame-sized block") << QStringList { "--model", "m20", "--info-size", "frame" };
+}
+
+void TestDeviceInfoQuery::queryWhileStreaming()
+{
+    QFETCH(QStringList, arguments);
+    startCamera(arguments + QStringList { "--info-identity", "7077", "--fps", "30" });
+    auto *start = widget<QPushButton>(window.get(), "pushButtonStart");
+    start->setEnabled(true);
+    start->click();
+    QVERIFY(sim->waitForEvent("stream started"));
+    QTest::qWait(200);
+
+    // The frame reader stays connected first and takes the bytes; the reply is
+    // still recognised among the frames.
+    const QStringList lines = query();
+    QCOMPARE(lines.value(1), QStringLiteral("Machine ID: 7000          ModFreq: 77MHz"));
+    QSerialPort *port = device->serialPort();
+    QVERIFY(QObject::disconnect(port, &QSerialPort::readyRead, window.get(), &MainWindow::slotReadData));
+    QObject::connect(port, &QSerialPort::readyRead, window.get(), &MainWindow::slotReadData);
+    QVERIFY(!topLevel<DeviceInfo>()->isCollecting());
+    start->click();
 }
 
 void TestDeviceInfoQuery::unplugDuringTheWait_data()
