@@ -596,6 +596,8 @@ void MainWindow::slotDRNU_Calibration()
     disconnectFrameReader();
     hidePictureWindow();
     calibrationWindow = new Calibration(device);
+    // From now on every byte from the camera goes to the calibration window.
+    calibrationWindow->connectReader();
     calibrationWindow->show();
 }
 
