@@ -42,7 +42,11 @@ WidgetPointCloud::WidgetPointCloud(QWidget *parent)
     m_function = new FunctionDistance(*m_plot);
     applyFrameGeometry();
     m_pacer.setSingleShot(true);
-    connect(&m_pacer, &QTimer::timeout, this, &WidgetPointCloud::redrawNow);
+    connect(&m_pacer, &QTimer::timeout, this, [this] {
+        // Hidden meanwhile: the frame waits for the window to be shown again.
+        if (isVisible())
+            redrawNow();
+    });
     updatePointCloud();
 }
 
