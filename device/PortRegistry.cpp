@@ -99,7 +99,11 @@ bool parseEntry(const QString &name, const QByteArray &content, Entry *entry)
             return false;
         seen.insert(key);
         if (key == "device") {
-            result.device = QString::fromUtf8(value);
+            // Control bytes (NUL above all, which would cut the path short) make no tty path.
+            if (std::any_of(
+                    value.cbegin(), value.cend(), [](char c) { return uchar(c) < 0x20 || c == 0x7F; }))
+                return false;
+            result.device = QString::fromUtf8(value.constData(), value.size());
         } else if (key == "vid") {
             if (!parseHex16(value, &result.vendorIdentifier))
                 return false;
@@ -111,7 +115,7 @@ bool parseEntry(const QString &name, const QByteArray &content, Entry *entry)
         }
         // Unknown keys are left for newer writers.
     }
-    if (result.device.isEmpty() || !QDir::isAbsolutePath(result.device) || result.device.contains(QChar(0)))
+    if (result.device.isEmpty() || !QDir::isAbsolutePath(result.device))
         return false;
     *entry = result;
     return true;

@@ -131,6 +131,10 @@ void DeviceUnitsTest::parseEntry_data()
                                << 0 << 0;
     QTest::newRow("repeated key") << "cam" << QByteArray("device=/dev/a\ndevice=/dev/b\n") << false << "" << 0
                                   << 0;
+    QTest::newRow("NUL in device") << "cam" << QByteArray("device=/dev/pts/4\x00junk\nvid=205F\n", 32)
+                                   << false << "" << 0 << 0;
+    QTest::newRow("control byte in device")
+        << "cam" << QByteArray("device=/dev/\tpts\n") << false << "" << 0 << 0;
     QTest::newRow("binary junk") << "cam" << QByteArray("\x00\xff\x01=", 4) << false << "" << 0 << 0;
     QTest::newRow("oversized") << "cam"
                                << (QByteArray("device=/dev/pts/4\n")
