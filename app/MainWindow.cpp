@@ -12,6 +12,8 @@
 #include "deviceinfo/LensInfo.h"
 #include "firmware/UpdateFirmware.h"
 #include "frames/DepthFilter.h"
+#include "frames/FrameColorizer.h"
+#include "frames/FrameFormat.h"
 #include "frames/ImageColorizer.h"
 #include "views/PictureBox.h"
 #include "views/RangeSlider.h"
@@ -80,6 +82,7 @@ MainWindow::MainWindow(TofDevice *device, QWidget *parent)
 
     colorizer = new ImageColorizer;
     colorizer->setRange(0, 10000);
+    frameColorizer = std::make_unique<FrameColorizer>(colorizer);
 
     deviceInfo = new DeviceInfo(device);
 
@@ -350,9 +353,105 @@ void MainWindow::checkBoxHorizontalFlip_CheckChanged()
 
 void MainWindow::slotReadData()
 {
-    // Frame reception: see the frame pipeline.
-    receiveBuffer.append(device->serialPort()->readAll());
-    receiveBuffer.clear();
+    // A wait inside a frame's hand-over can run this slot again; the outer
+    // call keeps reading until the port is empty.
+    if (readingFrames)
+        return;
+    QPointer<QSerialPort> port = device ? device->serialPort() : nullptr;
+    if (!port)
+        return;
+    QPointer<MainWindow> self(this);
+    readingFrames = true;
+    if (readChunk.isEmpty())
+        readChunk.resize(65536);
+
+    // Pieces of bounded size keep the framer's buffer within a few frames
+    // however much has piled up in the port.
+    for (;;) {
+        if (!port || !port->isOpen())
+            break;
+        const qint64 count = port->read(readChunk.data(), readChunk.size());
+        if (count <= 0)
+            break;
+        const DeviceState &state = deviceState();
+        if (!state.hasFrame()) {
+            // No camera geometry (removed meanwhile): nothing to cut frames for.
+            frameFramer.reset();
+            continue;
+        }
+        frameFramer.setFrameLength(state.frameDataBytes + state.frameTrailerBytes);
+        frameFramer.append(readChunk.constData(), int(count));
+        // Every complete frame, in order, before the next read.
+        FrameFramer::Frame frame;
+        while (frameFramer.nextFrame(&frame)) {
+            processFrame(frame.data, frame.size);
+            if (!self)
+                return;
+        }
+    }
+    readingFrames = false;
+}
+
+void MainWindow::processFrame(const char *frame, int size)
+{
+    DeviceState &state = deviceState();
+    const int pixelCount = state.pixelCount;
+    // A camera swapped inside a wait leaves frames of the old geometry behind.
+    if (size != FrameFormat::frameBytes(pixelCount) || state.frameBuffer.size() != pixelCount)
+        return;
+
+    if (frameClock.isValid())
+        qDebug() << 1000.0 / double(frameClock.restart()) << "FPS";
+    else
+        frameClock.start();
+
+    ui->lineEditTemperature->setText(
+        FrameFormat::temperatureText(FrameFormat::temperatureRaw(frame, pixelCount)));
+
+    state.frameStatus = FrameFormat::status(frame, pixelCount);
+    if (state.frameStatus == FrameFormat::StatusHidden)
+        return;
+
+    // Slots run from here on may change the mode or delete windows: work with
+    // this frame's mode and re-check every pointer after each call out.
+    const quint8 mode = frameMode;
+    QImage image(state.imageWidth, state.imageHeight, QImage::Format_RGB888);
+    frameColorizer->decode(
+        frame, state.imageWidth, state.imageHeight, mode, state.frameBuffer.data(), &image);
+
+    // The log records the values as received, before the depth filter.
+    const bool logThis = frameLogger.isPending();
+    if (logThis)
+        rawValues = state.frameBuffer;
+
+    QPointer<MainWindow> self(this);
+    if (mode == 3) {
+        if (pointCloudWindow)
+            pointCloudWindow->updatePointCloud();
+    } else {
+        if (pictureWindow)
+            pictureWindow->setImage(image, 1.0);
+        if (!self)
+            return;
+        // The image shows the unfiltered values; frameBuffer readers from here on see filtered ones.
+        if (mode == 1 && depthFilter && depthFilter->pixelCount() == state.frameBuffer.size())
+            depthFilter->filterFrame(state.frameBuffer.data());
+    }
+    if (!self)
+        return;
+
+    emit pictureReady(mode);
+    if (!self)
+        return;
+
+    if (pictureWindow && state.frameBuffer.size() == pixelCount)
+        pictureWindow->updatePointValue(
+            mode, state.frameBuffer.constData(), ui->spinBoxDistanceOffset->value());
+    if (!self)
+        return;
+
+    if (logThis && rawValues.size() == pixelCount)
+        logFrame(rawValues.constData(), rawValues.size(), image);
 }
 
 void MainWindow::setIntegrationTime()

@@ -2,15 +2,20 @@
 #define MAINWINDOW_H
 
 #include "app/FrameLogger.h"
+#include "frames/FrameFramer.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QVector>
+#include <memory>
 
 class Calibration;
 class CheckBoard;
 class DepthFilter;
 class DeviceInfo;
+class FrameColorizer;
 class ImageColorizer;
 class PictureBox;
 class QMenu;
@@ -95,6 +100,8 @@ private:
     // hand-over: writes the pending log from the values as received (before
     // the depth filter) and the image as displayed.
     void logFrame(const quint16 *rawValues, int count, const QImage &image);
+    // One accepted frame (frame data and trailer, marker excluded), in stream order.
+    void processFrame(const char *frame, int size);
 
     Ui::MainWindow *ui;
     TofDevice *device;
@@ -110,6 +117,14 @@ private:
     QPointer<CheckBoard> checkBoardWindow;
     QMenu *checkMenu = nullptr;
     QByteArray receiveBuffer;
+    // Frame reception: the framer keeps what is not yet a whole frame; the
+    // frame colouring holds per-value colour tables built from `colorizer`.
+    FrameFramer frameFramer;
+    std::unique_ptr<FrameColorizer> frameColorizer;
+    QByteArray readChunk;
+    QVector<quint16> rawValues;
+    QElapsedTimer frameClock;
+    bool readingFrames = false;
     // One-frame logging: logIndex() is the number of the last record,
     // isPending() tells that the next accepted frame is to be logged.
     FrameLogger frameLogger;

@@ -20,6 +20,8 @@ const QCommandLineOption GarbageSeedOption(QStringLiteral("garbage-seed"),
     QStringLiteral("Seed of the noise (default 1)."), QStringLiteral("seed"), QStringLiteral("1"));
 const QCommandLineOption MultiFrameOption(QStringLiteral("multi-frame"),
     QStringLiteral("Write N frames at once."), QStringLiteral("N"), QStringLiteral("1"));
+const QCommandLineOption FrameLimitOption(QStringLiteral("frame-limit"),
+    QStringLiteral("Stop streaming after N frames (0: no limit)."), QStringLiteral("N"), QStringLiteral("0"));
 const QCommandLineOption MarkerInDataOption(
     QStringLiteral("marker-in-data"), QStringLiteral("Put copies of the frame marker into the pixel data."));
 const QCommandLineOption FrameEventsOption(
@@ -60,7 +62,7 @@ StreamModule::StreamModule(SimCamera &camera)
 void StreamModule::addOptions(QCommandLineParser &parser)
 {
     parser.addOptions({ FpsOption, Status10Option, GarbageOption, GarbageSeedOption, MultiFrameOption,
-        MarkerInDataOption, FrameEventsOption });
+        FrameLimitOption, MarkerInDataOption, FrameEventsOption });
 }
 
 bool StreamModule::applyOptions(const QCommandLineParser &parser, QString *error)
@@ -70,7 +72,8 @@ bool StreamModule::applyOptions(const QCommandLineParser &parser, QString *error
         || !readPositive(parser, Status10Option, 0, &m_status10Every, error)
         || !readPositive(parser, GarbageOption, 0, &m_garbageMax, error)
         || !readPositive(parser, GarbageSeedOption, 0, &seed, error)
-        || !readPositive(parser, MultiFrameOption, 1, &m_multiFrame, error))
+        || !readPositive(parser, MultiFrameOption, 1, &m_multiFrame, error)
+        || !readPositive(parser, FrameLimitOption, 0, &m_frameLimit, error))
         return false;
     m_random.seed(quint32(seed));
     m_markerInData = parser.isSet(MarkerInDataOption);
@@ -252,8 +255,11 @@ void StreamModule::produceFrame()
     ++m_sent;
     if (hidden)
         ++m_hidden;
-    if (++m_batchFrames >= m_multiFrame)
+    const bool last = m_frameLimit > 0 && m_sent >= quint64(m_frameLimit);
+    if (++m_batchFrames >= m_multiFrame || last)
         flushBatch();
+    if (last)
+        stopStream();
 }
 
 void StreamModule::flushBatch()

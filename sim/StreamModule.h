@@ -19,7 +19,8 @@
 // 10), --garbage N (1..N bytes of noise after every frame, now and then ending
 // in a marker like a stray reply; seeded by --garbage-seed), --multi-frame N
 // (N frames in one write), --marker-in-data (copies of the marker in the pixel
-// data). The core's --chunk and --chunk-random split the writes.
+// data), --frame-limit N (stop by itself after N frames). The core's --chunk
+// and --chunk-random split the writes.
 //
 // Events: "stream started", "stream stopped", with --frame-events one
 // "frame <k> <status> <ns>" per frame once its last byte is in the terminal
@@ -61,6 +62,7 @@ private:
     int m_status10Every = 0;
     int m_garbageMax = 0;
     int m_multiFrame = 1;
+    int m_frameLimit = 0;
     bool m_markerInData = false;
     bool m_frameEvents = false;
     QRandomGenerator m_random;
