@@ -169,6 +169,7 @@ void TestDeviceInfoQuery::replyWithLensParameters()
     QVERIFY(!info->isVisible());
     QVERIFY(!info->isCollecting());
     QCOMPARE(info->windowTitle(), QStringLiteral("Device Param"));
+    QCOMPARE(info->size(), QSize(423, 375));
     QCOMPARE(widget<QLabel>(info, "label_machineID")->text(), QStringLiteral("Machine ID:  12000"));
     QCOMPARE(widget<QLabel>(info, "label_wafterID")->text(), QStringLiteral("Wafter ID:  17"));
     QCOMPARE(widget<QLabel>(info, "label_chipID")->text(), QStringLiteral("Chip ID:  4242"));

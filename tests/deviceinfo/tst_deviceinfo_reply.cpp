@@ -1,7 +1,9 @@
 #include "app/DeviceState.h"
 #include "deviceinfo/AppPaths.h"
 #include "deviceinfo/DeviceInfoReply.h"
+#include "deviceinfo/LensPacket.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QtTest>
 
@@ -250,6 +252,40 @@ private slots:
         QCOMPARE(lines.at(4), QString("Lens param is not found. Use default!"));
         QCOMPARE(lines.at(5), QString("camera_factor1000.00"));
         QTEST(lines.at(6), "intrinsics");
+    }
+
+    void lensPacket()
+    {
+        LensParameters lens;
+        lens.cameraFactor = 6000;
+        lens.cameraCx = 80.5;
+        lens.cameraCy = 600;
+        lens.cameraFx = 0.29; // 28.999999999999996 after the multiplication
+        lens.cameraFy = 80.509; // truncated, not rounded
+        const QByteArray packet = LensPacket::build(lens);
+        QCOMPARE(packet.toHex(' '), QByteArray("28 28 60 ea 72 1f 60 ea 1d 00 72 1f"));
+
+        LensParameters back;
+        QVERIFY(LensPacket::parse(packet, &back));
+        QCOMPARE(back.cameraFactor, 6000.0);
+        QCOMPARE(back.cameraFy, 80.5);
+        QVERIFY(!LensPacket::parse(packet.left(11), &back));
+        QVERIFY(!LensPacket::parse(QByteArray(12, 0x23), &back));
+
+        // Out-of-range values cannot wrap around in the 16-bit field.
+        QCOMPARE(LensPacket::scaled(-1.0, 100), quint16(0));
+        QCOMPARE(LensPacket::scaled(700.0, 100), quint16(65535));
+        QCOMPARE(LensPacket::scaled(qQNaN(), 100), quint16(0));
+        QCOMPARE(LensPacket::scaled(1000.05, 10), quint16(10000));
+    }
+
+    void appDirFromEnvironment()
+    {
+        qputenv(AppPaths::DataDirVariable, "/tmp/quarvel-data");
+        QCOMPARE(AppPaths::appDirPath(), QDir::toNativeSeparators("/tmp/quarvel-data"));
+        qunsetenv(AppPaths::DataDirVariable);
+        // The build folder of the test is writable: the application directory is used.
+        QCOMPARE(AppPaths::appDirPath(), QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
     }
 
     void appDirChoice()
