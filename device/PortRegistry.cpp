@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cctype>
 #ifdef Q_OS_UNIX
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 #endif
 
@@ -108,6 +110,11 @@ bool parseEntry(const QString &name, const QByteArray &content, Entry *entry)
             if (!parseHex16(value, &result.vendorIdentifier))
                 return false;
             result.hasVendorIdentifier = true;
+        } else if (key == "owner") {
+            bool ok = false;
+            result.ownerPid = value.toLongLong(&ok);
+            if (!ok || result.ownerPid <= 0)
+                return false;
         } else if (key == "pid") {
             if (!parseHex16(value, &result.productIdentifier))
                 return false;
@@ -130,7 +137,19 @@ QByteArray formatEntry(const Entry &entry)
     if (entry.hasProductIdentifier)
         text += "pid=" + QByteArray::number(entry.productIdentifier, 16).rightJustified(4, '0').toUpper()
             + '\n';
+    if (entry.ownerPid > 0)
+        text += "owner=" + QByteArray::number(entry.ownerPid) + '\n';
     return text;
+}
+
+bool isStale(const Entry &entry)
+{
+#ifdef Q_OS_UNIX
+    return entry.ownerPid > 0 && ::kill(pid_t(entry.ownerPid), 0) != 0 && errno == ESRCH;
+#else
+    Q_UNUSED(entry)
+    return false;
+#endif
 }
 
 QList<Entry> readEntries(const QString &folder)
@@ -147,7 +166,7 @@ QList<Entry> readEntries(const QString &folder)
             continue; // vanished between listing and reading
         const QByteArray content = file.read(MaxEntrySize + 1);
         Entry entry;
-        if (parseEntry(name, content, &entry))
+        if (parseEntry(name, content, &entry) && !isStale(entry))
             entries.append(entry);
     }
     std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) { return a.name < b.name; });

@@ -21,6 +21,7 @@ struct Entry
     quint16 productIdentifier = 0;
     bool hasVendorIdentifier = false;
     bool hasProductIdentifier = false;
+    qint64 ownerPid = 0; // optional "owner=<pid>" of the writing process, 0 if not given
 };
 
 // "$XDG_RUNTIME_DIR/quarvel/ports", or "/tmp/quarvel-<uid>/ports" when
@@ -43,7 +44,10 @@ bool isValidName(const QString &name);
 bool parseEntry(const QString &name, const QByteArray &content, Entry *entry);
 QByteArray formatEntry(const Entry &entry);
 
-// All well-formed entries of the folder, sorted by name. Malformed ones are skipped.
+// Whether the entry's writer is known to have died without withdrawing it.
+bool isStale(const Entry &entry);
+
+// All well-formed entries of the folder, sorted by name. Malformed and stale ones are skipped.
 QList<Entry> readEntries(const QString &folder);
 
 // Writes "<name>.port" atomically (temporary file, then rename).

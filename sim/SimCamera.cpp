@@ -348,6 +348,7 @@ void SimCamera::plug()
     entry.vendorIdentifier = m_vendorIdentifier;
     entry.hasProductIdentifier = m_productOverride != -2;
     entry.productIdentifier = productIdentifier();
+    entry.ownerPid = QCoreApplication::applicationPid();
 
     for (SimModule *module : m_modules)
         module->plugged();

@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -48,6 +49,14 @@ private:
     std::vector<std::unique_ptr<TofDevice>> m_devices;
     std::unique_ptr<DebugCapture> m_capture;
 };
+
+static int usbSerialPortsOfThisMachine()
+{
+    int count = 0;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+        count += info.hasVendorIdentifier() && info.hasProductIdentifier() ? 1 : 0;
+    return count;
+}
 
 void TofDeviceTest::initTestCase()
 {
@@ -149,7 +158,9 @@ void TofDeviceTest::passesOverForeignPorts()
     QCOMPARE(int(device->deviceType()), 0);
     QCOMPARE(device->portName(), QStringLiteral("NULL"));
     QVERIFY(!device->serialPort()->isOpen());
-    QCOMPARE(m_capture->lines(), idLines + QStringList { QStringLiteral("tof device class init") });
+    // USB serial adapters of the machine itself come first in the scan; skip their lines.
+    const QStringList lines = m_capture->lines().mid(2 * usbSerialPortsOfThisMachine());
+    QCOMPARE(lines, idLines + QStringList { QStringLiteral("tof device class init") });
 }
 
 void TofDeviceTest::plugLaterAnnouncesTypeBeforeName()

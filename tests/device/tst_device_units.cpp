@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -205,14 +206,27 @@ void DeviceUnitsTest::readEntriesSkipsMalformed()
     write(QStringLiteral("b.port"), "device=/dev/pts/2\nvid=205F\npid=0294\n");
     write(QStringLiteral("a.port"), "device=/dev/pts/1\nvid=205F\npid=027B\n");
     write(QStringLiteral("broken.port"), "vid=zzzz\n");
+    write(QStringLiteral("bad-owner.port"), "device=/dev/pts/6\nowner=me\n");
+    write(QStringLiteral("mine.port"),
+        "device=/dev/pts/7\nowner=" + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    // An entry whose writer has died is left over, not a port.
+    QProcess finished;
+    finished.start(QStringLiteral("true"), QStringList());
+    QVERIFY(finished.waitForStarted());
+    const qint64 deadPid = finished.processId();
+    QVERIFY(deadPid > 0);
+    QVERIFY(finished.waitForFinished());
+    write(QStringLiteral("stale.port"), "device=/dev/pts/8\nowner=" + QByteArray::number(deadPid) + '\n');
     write(QStringLiteral("c.port.tmp123"), "device=/dev/pts/3\nvid=205F\npid=027B\n");
     write(QStringLiteral(".port"), "device=/dev/pts/5\n");
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("d.port")));
 
     const QList<PortRegistry::Entry> entries = PortRegistry::readEntries(dir.path());
-    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.size(), 3);
     QCOMPARE(entries[0].name, QStringLiteral("a"));
     QCOMPARE(entries[1].name, QStringLiteral("b"));
+    QCOMPARE(entries[2].name, QStringLiteral("mine"));
+    QCOMPARE(entries[2].ownerPid, QCoreApplication::applicationPid());
     QVERIFY(PortRegistry::readEntries(dir.filePath(QStringLiteral("missing"))).isEmpty());
 }
 
