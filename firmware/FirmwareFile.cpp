@@ -26,7 +26,15 @@ LoadResult load(const QString &path)
     // A too large image is still kept whole (it may be scrambled), but a device
     // or a huge file must not be read into memory without end.
     const qint64 limit = 256 * qint64(Bootloader::MaxImageSize);
-    QByteArray data = file.read(limit + 1);
+    QByteArray data;
+    for (;;) {
+        const QByteArray chunk = file.read(64 * 1024);
+        if (chunk.isEmpty())
+            break;
+        data += chunk;
+        if (data.size() > limit)
+            break;
+    }
     if (file.error() != QFileDevice::NoError) {
         result.status = LoadStatus::OpenFailed;
         result.error = file.errorString();
