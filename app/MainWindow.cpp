@@ -256,13 +256,13 @@ void MainWindow::on_pushButtonLogData_clicked()
         appendInfo(line);
 }
 
-void MainWindow::logFrame(const quint16 *rawValues, int count, const QImage &image)
+void MainWindow::logFrame(const quint16 *rawValues, int count, quint8 mode, const QImage &image)
 {
     if (!frameLogger.isPending())
         return;
     const DeviceState &state = deviceState();
     const FrameLogResult result = frameLogger.record(
-        rawValues, count, state.imageWidth, state.imageHeight, frameMode, image, LensParameters::fromDeviceState());
+        rawValues, count, state.imageWidth, state.imageHeight, mode, image, LensParameters::fromDeviceState());
     for (const QString &line : result.messages())
         appendInfo(line);
 }
@@ -451,7 +451,7 @@ void MainWindow::processFrame(const char *frame, int size)
         return;
 
     if (logThis && rawValues.size() == pixelCount)
-        logFrame(rawValues.constData(), rawValues.size(), image);
+        logFrame(rawValues.constData(), rawValues.size(), mode, image);
 }
 
 void MainWindow::setIntegrationTime()

@@ -98,8 +98,8 @@ private:
     void hidePictureWindow();
     // Called by the frame reception for every accepted frame, after the
     // hand-over: writes the pending log from the values as received (before
-    // the depth filter) and the image as displayed.
-    void logFrame(const quint16 *rawValues, int count, const QImage &image);
+    // the depth filter), the frame's mode and the image as displayed.
+    void logFrame(const quint16 *rawValues, int count, quint8 mode, const QImage &image);
     // One accepted frame (frame data and trailer, marker excluded), in stream order.
     void processFrame(const char *frame, int size);
 
