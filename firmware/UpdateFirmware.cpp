@@ -15,9 +15,10 @@
 
 namespace {
 
-// Erasing and writing a flash page takes the bootloader well under a second;
-// five seconds of silence mean it is gone or stuck.
-constexpr int DefaultReplyTimeout = 5000;
+// The bootloader may erase its whole flash area before it acknowledges the
+// size; ten seconds of silence still mean it is gone or stuck. Giving up too
+// early would break off a healthy update, so the margin is generous.
+constexpr int DefaultReplyTimeout = 10000;
 
 } // namespace
 
@@ -88,6 +89,10 @@ void UpdateFirmware::slotReadData()
     QSerialPort *serial = port();
     if (!serial)
         return;
+    // Once the camera is back as a camera, its bytes belong to the main window's
+    // frame reader, which may be connected after this one.
+    if (!m_transfer.isRunning() && m_device->deviceType() != TofDevice::Bootloader)
+        return;
     const QVector<BootloaderReply> replies = m_replies.feed(serial->readAll());
     for (const BootloaderReply &reply : replies) {
         if (reply.code == BootloaderReply::Ready)
@@ -123,7 +128,7 @@ QString UpdateFirmware::chooseFile()
     if (m_fileChooser)
         return m_fileChooser();
     return QFileDialog::getOpenFileName(
-        nullptr, QStringLiteral("bin file"), m_lastFolder, QStringLiteral("epc635(*bin *tof)"));
+        this, QStringLiteral("bin file"), m_lastFolder, QStringLiteral("epc635(*bin *tof)"));
 }
 
 void UpdateFirmware::on_pushButtonBrowse_clicked()

@@ -73,19 +73,6 @@ private slots:
         QCOMPARE(out, expected);
     }
 
-    void groupShuffle()
-    {
-        QByteArray block(60, '\0');
-        for (int i = 0; i < 60; ++i)
-            block[i] = char(i / 10); // group number; the bit permutation keeps 0 and moves the rest
-        const QByteArray out = unscrambled(scrambled(block));
-        QCOMPARE(out, block);
-        const QByteArray shuffled = scrambled(block);
-        const int order[6] = { 4, 2, 5, 1, 0, 3 };
-        for (int g = 0; g < 6; ++g)
-            QCOMPARE(shuffled.at(g * 10), char(FirmwareCipher::scrambleByte(quint8(order[g]))));
-    }
-
     void inverseUndoesTransform()
     {
         for (quint32 seed = 1; seed <= 50; ++seed) {
