@@ -77,7 +77,7 @@ int copyPosition(const SceneSettings &s, quint32 k, int copy)
     return half + int((3 + 104729ull * k) % span);
 }
 
-QVector<quint16> frame(const SceneSettings &s, quint32 k)
+QVector<quint16> stillFrame(const SceneSettings &s)
 {
     QVector<quint16> pixels(s.width * s.height);
     quint16 *out = pixels.data();
@@ -85,6 +85,18 @@ QVector<quint16> frame(const SceneSettings &s, quint32 k)
         for (int x = 0; x < s.width; ++x)
             *out++ = pixel(s, x, y);
     }
+    return pixels;
+}
+
+QVector<quint16> frame(const SceneSettings &s, quint32 k)
+{
+    QVector<quint16> pixels = stillFrame(s);
+    addMarkerCopies(s, k, pixels);
+    return pixels;
+}
+
+void addMarkerCopies(const SceneSettings &s, quint32 k, QVector<quint16> &pixels)
+{
     if (s.markerCopies && pixels.size() >= 8192) {
         const int p = copyPosition(s, k, 0);
         pixels[p] = 8998; // bytes 2A 23
@@ -94,7 +106,6 @@ QVector<quint16> frame(const SceneSettings &s, quint32 k)
         pixels[q + 1] = 8995; // bytes 23 23
         pixels[q + 2] = 4138; // bytes 2A 10
     }
-    return pixels;
 }
 
 quint16 temperatureRaw(const SceneSettings &s)
@@ -104,7 +115,11 @@ quint16 temperatureRaw(const SceneSettings &s)
 
 QByteArray block(const SceneSettings &s, quint32 k, quint8 status)
 {
-    const QVector<quint16> pixels = frame(s, k);
+    return block(s, frame(s, k), k, status);
+}
+
+QByteArray block(const SceneSettings &s, const QVector<quint16> &pixels, quint32 k, quint8 status)
+{
     return FrameFormat::encode(pixels.constData(), pixels.size(), temperatureRaw(s), status, quint8(k));
 }
 

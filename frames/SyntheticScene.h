@@ -55,6 +55,15 @@ struct SceneSettings
     int distanceOffset = 0; // LSB
     bool drnuLut = true;
     bool markerCopies = false;
+
+    bool operator==(const SceneSettings &o) const
+    {
+        return width == o.width && height == o.height && frameType == o.frameType
+            && integrationTime == o.integrationTime && hdrSecondTime == o.hdrSecondTime && hdr == o.hdr
+            && minAmplitude == o.minAmplitude && distanceOffset == o.distanceOffset && drnuLut == o.drnuLut
+            && markerCopies == o.markerCopies;
+    }
+    bool operator!=(const SceneSettings &o) const { return !(*this == o); }
 };
 
 namespace SyntheticScene {
@@ -69,9 +78,15 @@ int grayLevel(const SceneSettings &s, int x, int y);
 quint16 pixel(const SceneSettings &s, int x, int y);
 // All pixels of frame k, marker copies included.
 QVector<quint16> frame(const SceneSettings &s, quint32 k);
+// The scene without marker copies (the same for every frame).
+QVector<quint16> stillFrame(const SceneSettings &s);
+// Puts frame k's marker copies into pixels when s.markerCopies is set.
+void addMarkerCopies(const SceneSettings &s, quint32 k, QVector<quint16> &pixels);
 quint16 temperatureRaw(const SceneSettings &s);
 // Frame k as it goes on the wire, marker included.
 QByteArray block(const SceneSettings &s, quint32 k, quint8 status = 0);
+// The same from the frame's pixels.
+QByteArray block(const SceneSettings &s, const QVector<quint16> &pixels, quint32 k, quint8 status = 0);
 
 // Pixel indices of the two marker copies in frame k.
 int copyPosition(const SceneSettings &s, quint32 k, int copy);

@@ -484,6 +484,7 @@ void SimCamera::writeMaster()
             break;
         }
         m_pendingBytes -= written;
+        emit bytesWritten(written);
         if (written < piece.size()) {
             piece.remove(0, int(written));
             m_writeNotifier->setEnabled(true);

@@ -84,6 +84,8 @@ public:
 
 signals:
     void modelChanged();
+    // Bytes the pseudo-terminal has just taken (a frame is out once its last byte is).
+    void bytesWritten(qint64 count);
 
 private:
     void readMaster();

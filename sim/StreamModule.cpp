@@ -54,8 +54,11 @@ StreamModule::StreamModule(SimCamera &camera)
 {
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &StreamModule::tick);
-    m_confirmTimer.setInterval(1);
-    connect(&m_confirmTimer, &QTimer::timeout, this, &StreamModule::reportWritten);
+    connect(&camera, &SimCamera::bytesWritten, this, [this](qint64 count) {
+        m_bytesWritten += count;
+        if (!m_unconfirmed.isEmpty())
+            reportWritten();
+    });
     resetScene();
 }
 
@@ -247,9 +250,20 @@ void StreamModule::produceFrame()
     const quint32 number = m_frameNumber++;
     const bool hidden = m_status10Every > 0 && (number + 1) % quint32(m_status10Every) == 0;
     const quint8 status = hidden ? FrameFormat::StatusHidden : 0;
-    m_batch += SyntheticScene::block(m_scene, number, status);
+    // The scene stands still: render it again only when a setting changed.
+    if (m_stillScene != m_scene || m_still.isEmpty()) {
+        m_stillScene = m_scene;
+        m_still = SyntheticScene::stillFrame(m_scene);
+    }
+    if (m_scene.markerCopies) {
+        QVector<quint16> pixels = m_still;
+        SyntheticScene::addMarkerCopies(m_scene, number, pixels);
+        m_batch += SyntheticScene::block(m_scene, pixels, number, status);
+    } else {
+        m_batch += SyntheticScene::block(m_scene, m_still, number, status);
+    }
     if (m_frameEvents)
-        m_batchPending.enqueue({ number, status, m_bytesQueued + m_batch.size() });
+        m_batchPending.enqueue({ number, status, m_batch.size() });
     if (m_garbageMax > 0)
         m_batch += garbage();
     ++m_sent;
@@ -264,29 +278,26 @@ void StreamModule::produceFrame()
 
 void StreamModule::flushBatch()
 {
-    m_bytesQueued += m_batch.size();
-    camera().send(m_batch);
+    // Output leaves in order: the batch ends after everything queued before it.
+    const qint64 start = m_bytesWritten + camera().pendingOutputBytes();
+    while (!m_batchPending.isEmpty()) {
+        Pending frame = m_batchPending.dequeue();
+        frame.endsAt += start;
+        m_unconfirmed.enqueue(frame);
+    }
+    const QByteArray batch = m_batch;
     m_batch.clear();
     m_batchFrames = 0;
-    while (!m_batchPending.isEmpty())
-        m_unconfirmed.enqueue(m_batchPending.dequeue());
-    if (m_frameEvents)
-        reportWritten();
+    camera().send(batch);
 }
 
 void StreamModule::reportWritten()
 {
-    const qint64 written = m_bytesQueued - camera().pendingOutputBytes();
     const qint64 now = monotonicNs();
-    while (!m_unconfirmed.isEmpty() && m_unconfirmed.head().endsAt <= written) {
+    while (!m_unconfirmed.isEmpty() && m_unconfirmed.head().endsAt <= m_bytesWritten) {
         const Pending frame = m_unconfirmed.dequeue();
-        if (m_frameEvents)
-            camera().emitEvent(QStringLiteral("frame %1 %2 %3").arg(frame.number).arg(frame.status).arg(now));
+        camera().emitEvent(QStringLiteral("frame %1 %2 %3").arg(frame.number).arg(frame.status).arg(now));
     }
-    if (m_unconfirmed.isEmpty())
-        m_confirmTimer.stop();
-    else if (!m_confirmTimer.isActive())
-        m_confirmTimer.start();
 }
 
 QByteArray StreamModule::garbage()
@@ -307,7 +318,6 @@ QByteArray StreamModule::garbage()
 void StreamModule::plugged()
 {
     resetScene();
-    m_bytesQueued = 0;
     m_unconfirmed.clear();
 }
 
@@ -316,7 +326,6 @@ void StreamModule::unplugged()
     // The camera lost power: the stream ends and the settings are gone.
     stopStream();
     m_unconfirmed.clear();
-    m_confirmTimer.stop();
 }
 
 void StreamModule::modelChanged()

@@ -58,6 +58,8 @@ private:
     int blockSize() const;
 
     SceneSettings m_scene;
+    SceneSettings m_stillScene;
+    QVector<quint16> m_still;
     int m_fps = 30;
     int m_status10Every = 0;
     int m_garbageMax = 0;
@@ -75,8 +77,8 @@ private:
     QByteArray m_batch;
     int m_batchFrames = 0;
 
-    // Frames written but not yet wholly taken by the terminal: frame number,
-    // status, and the byte count at which the frame ends.
+    // Frames sent but not yet wholly taken by the terminal: frame number,
+    // status, and the count of bytes written by then.
     struct Pending
     {
         quint32 number;
@@ -85,8 +87,7 @@ private:
     };
     QQueue<Pending> m_unconfirmed;
     QQueue<Pending> m_batchPending;
-    qint64 m_bytesQueued = 0;
-    QTimer m_confirmTimer;
+    qint64 m_bytesWritten = 0; // by the camera, to the terminal
 
     quint64 m_sent = 0;
     quint64 m_hidden = 0;
