@@ -510,12 +510,21 @@ void MainWindow::getDeviceInfo()
     // While streaming, the frame reader takes every byte from the port. It
     // keeps doing so, and the reply reader is handed a copy of what it gets.
     QMetaObject::Connection tee;
+    bool teeRunning = false;
     if (disconnect(port, &QSerialPort::readyRead, this, &MainWindow::slotReadData)) {
         info->connectReader(DeviceInfo::Source::OtherReader);
-        tee = connect(port, &QSerialPort::readyRead, this, [this, port, info] {
+        tee = connect(port, &QSerialPort::readyRead, this, [this, port, info, &teeRunning] {
+            // The frame reader reads what is buffered now. A call nested in its
+            // hand-over would see those bytes again, so it copies nothing.
+            if (teeRunning) {
+                slotReadData();
+                return;
+            }
+            teeRunning = true;
             if (info)
                 info->takeBytes(port->peek(port->bytesAvailable()));
             slotReadData();
+            teeRunning = false;
         });
     } else {
         info->connectReader();

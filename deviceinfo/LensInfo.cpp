@@ -39,7 +39,7 @@ void LensInfo::on_pushButtonSetLensParam_clicked()
     state.cameraFx = ui->doubleSpinBoxCameraFx->value();
     state.cameraFy = ui->doubleSpinBoxCameraFy->value();
 
-    LensParameters lens;
+    LensPacket::Values lens;
     lens.cameraFactor = state.cameraFactor;
     lens.cameraCx = state.cameraCx;
     lens.cameraCy = state.cameraCy;

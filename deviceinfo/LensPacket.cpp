@@ -35,7 +35,7 @@ quint16 scaled(double value, int scale)
     return quint16(result);
 }
 
-QByteArray build(const LensParameters &lens)
+QByteArray build(const Values &lens)
 {
     QByteArray packet(PacketLength, '\0');
     packet[0] = Prefix;
@@ -48,7 +48,7 @@ QByteArray build(const LensParameters &lens)
     return packet;
 }
 
-bool parse(const QByteArray &packet, LensParameters *lens)
+bool parse(const QByteArray &packet, Values *lens)
 {
     if (packet.size() != PacketLength || packet.at(0) != Prefix || packet.at(1) != Prefix)
         return false;

@@ -3,8 +3,10 @@
 
 #include <QByteArray>
 
+namespace LensPacket {
+
 // The lens parameter values the camera stores, in the application's units.
-struct LensParameters
+struct Values
 {
     double cameraFactor = 1000.0;
     double cameraCx = 1.0;
@@ -12,8 +14,6 @@ struct LensParameters
     double cameraFx = 1.0;
     double cameraFy = 1.0;
 };
-
-namespace LensPacket {
 
 constexpr int PacketLength = 12;
 
@@ -24,10 +24,10 @@ constexpr int PacketLength = 12;
 quint16 scaled(double value, int scale);
 
 // 28 28, then factor x 10, cx, cy, fx, fy x 100, each 16-bit little-endian.
-QByteArray build(const LensParameters &lens);
+QByteArray build(const Values &lens);
 
 // The inverse, for the camera's side; false unless `packet` is a lens packet.
-bool parse(const QByteArray &packet, LensParameters *lens);
+bool parse(const QByteArray &packet, Values *lens);
 
 } // namespace LensPacket
 

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
 
     // Every lens packet survives a round trip through the application's units.
-    LensParameters lens;
+    LensPacket::Values lens;
     const QByteArray packet = stream.left(LensPacket::PacketLength);
     if (LensPacket::parse(packet, &lens) && LensPacket::build(lens) != packet)
         std::abort();

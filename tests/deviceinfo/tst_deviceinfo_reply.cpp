@@ -256,7 +256,7 @@ private slots:
 
     void lensPacket()
     {
-        LensParameters lens;
+        LensPacket::Values lens;
         lens.cameraFactor = 6000;
         lens.cameraCx = 80.5;
         lens.cameraCy = 600;
@@ -265,7 +265,7 @@ private slots:
         const QByteArray packet = LensPacket::build(lens);
         QCOMPARE(packet.toHex(' '), QByteArray("28 28 60 ea 72 1f 60 ea 1d 00 72 1f"));
 
-        LensParameters back;
+        LensPacket::Values back;
         QVERIFY(LensPacket::parse(packet, &back));
         QCOMPARE(back.cameraFactor, 6000.0);
         QCOMPARE(back.cameraFy, 80.5);
