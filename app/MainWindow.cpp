@@ -277,8 +277,7 @@ void MainWindow::slotUpdateFirmware()
     // Two firmware windows would both read the port and steal each other's
     // replies: bring the open one forward instead, also when the menu is
     // chosen again during the wait below.
-    static bool opening = false;
-    if (opening)
+    if (openingFirmwareWindow)
         return;
     if (updateFirmwareWindow) {
         updateFirmwareWindow->show();
@@ -291,11 +290,11 @@ void MainWindow::slotUpdateFirmware()
     // The camera re-enumerates as its bootloader meanwhile; the unplug and
     // arrival handling run inside this wait, and so may our own destruction.
     QPointer<MainWindow> self(this);
-    opening = true;
+    openingFirmwareWindow = true;
     busyWait(1000);
-    opening = false;
     if (!self)
         return;
+    openingFirmwareWindow = false;
     updateFirmwareWindow = new UpdateFirmware(device);
     updateFirmwareWindow->connectReader();
     updateFirmwareWindow->show();

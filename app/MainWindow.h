@@ -116,7 +116,6 @@ private:
     RangeSlider *rangeSlider = nullptr;
     QPointer<CheckBoard> checkBoardWindow;
     QMenu *checkMenu = nullptr;
-    QByteArray receiveBuffer;
     // Frame reception: the framer keeps what is not yet a whole frame; the
     // frame colouring holds per-value colour tables built from `colorizer`.
     FrameFramer frameFramer;
@@ -124,6 +123,7 @@ private:
     QByteArray readChunk;
     QVector<quint16> rawValues;
     QElapsedTimer frameClock;
+    bool openingFirmwareWindow = false;
     bool readingFrames = false;
     // One-frame logging: logIndex() is the number of the last record,
     // isPending() tells that the next accepted frame is to be logged.
