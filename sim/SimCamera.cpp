@@ -396,9 +396,14 @@ void SimCamera::closePty()
     m_pieces.clear();
     m_pendingBytes = 0;
     m_gapTimer.stop();
-    delete m_readNotifier;
+    // A module may unplug from inside the read notifier's own signal: never delete it there.
+    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+        if (notifier) {
+            notifier->setEnabled(false);
+            notifier->deleteLater();
+        }
+    }
     m_readNotifier = nullptr;
-    delete m_writeNotifier;
     m_writeNotifier = nullptr;
     if (m_slaveFd >= 0)
         ::close(m_slaveFd);
