@@ -15,11 +15,11 @@ public:
     DebugCapture(const DebugCapture &) = delete;
     DebugCapture &operator=(const DebugCapture &) = delete;
 
-    QStringList lines() const { return m_lines; }
-    void clear() { m_lines.clear(); }
+    QStringList lines() const;
+    void clear();
     // Lines that start with `prefix`.
     QStringList linesStartingWith(const QString &prefix) const;
-    bool contains(const QString &line) const { return m_lines.contains(line); }
+    bool contains(const QString &line) const { return lines().contains(line); }
     bool waitFor(const QString &line, int timeoutMs = 5000) const;
 
 private:
