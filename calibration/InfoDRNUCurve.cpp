@@ -74,6 +74,7 @@ InfoDRNUCurve::InfoDRNUCurve(QWidget *parent)
     m_temperatureCurve->setPen(QPen(QColor(0, 255, 0, 255), 1.5, Qt::SolidLine));
     m_temperatureSeries = new QwtPointSeriesData(m_temperaturePoints);
     m_temperatureCurve->setData(m_temperatureSeries);
+    m_plot->replot();
 }
 
 InfoDRNUCurve::~InfoDRNUCurve()
