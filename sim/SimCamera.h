@@ -22,6 +22,14 @@ class SimModule;
 // as a virtual USB serial port, a decoder for the application's commands, a
 // transcript of every byte received, and the modules that give the camera its
 // behaviour. Controlled through stdin lines and signals; reports on stdout.
+//
+// Options: --model m10|m20|bootloader, --name NAME, --vid HEX|none, --pid HEX|none,
+//   --transcript FILE, --unplugged, --chunk N, --chunk-random SEED, --chunk-gap MS.
+// stdin: plug | unplug | hangup [entryDelayMs] | reenumerate <model> [delayMs] |
+//   send <hex bytes> | status | quit; other lines go to the modules, else "error ...".
+// Signals: SIGUSR1 unplug, SIGUSR2 plug, SIGTERM/SIGINT/SIGHUP quit.
+// stdout: "ready <name> <model>", "plugged <name> <tty>", "unplugged <name>",
+//   "rx <transcript line>", "status ...", "error ...", "bye <name>", module events.
 class SimCamera : public QObject
 {
     Q_OBJECT
