@@ -86,7 +86,12 @@ Calibration::~Calibration()
     disconnectReader();
     // No wait here: a destructor that runs the event loop lets slots reach a
     // half-destroyed window.
-    delete curve.data();
+    // Deferred: code that walks the window list while deleting windows must
+    // not meet a plot window freed behind its back.
+    if (curve) {
+        curve->hide();
+        curve->deleteLater();
+    }
     delete ui;
 }
 

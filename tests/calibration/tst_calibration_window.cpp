@@ -181,7 +181,7 @@ void TestCalibrationWindow::closeDuringSweep()
     window->close();
     QVERIFY(!window->isReaderConnected());
     QTRY_VERIFY(!window);
-    QVERIFY(!curve);
+    QTRY_VERIFY(!curve);
     // The camera is told to stop, and the port keeps working for the next reader.
     QVERIFY(sim->waitForTranscript("23 23 03"));
     QVERIFY(sim->waitForEvent("calib stop"));
