@@ -165,7 +165,9 @@ void Calibration::slotReadData()
 
     receiveBuffer.append(bytes);
     CalibrationFrame frame;
-    while (receiveBuffer.next(&frame))
+    // A listener of messageShown() may close the window.
+    QPointer<Calibration> self(this);
+    while (self && !programming && receiveBuffer.next(&frame))
         handleFrame(frame);
 }
 

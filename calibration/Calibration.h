@@ -82,7 +82,7 @@ private:
     Drnu::LutInfo lutInfo() const;
 
     Ui::Calibration *ui;
-    TofDevice *device;
+    QPointer<TofDevice> device;
     QPointer<InfoDRNUCurve> curve;
     CalibrationFrameReader receiveBuffer;
     QString appDirPath;
