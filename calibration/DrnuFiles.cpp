@@ -53,8 +53,16 @@ private:
     }
     void flush()
     {
-        if (m_ok && !m_block.isEmpty())
-            m_ok = m_device->write(m_block) == m_block.size();
+        // A short write is repeated, so that the call that fails leaves its
+        // reason (disk full, file too large) in errorString().
+        qint64 done = 0;
+        while (m_ok && done < m_block.size()) {
+            const qint64 n = m_device->write(m_block.constData() + done, m_block.size() - done);
+            if (n <= 0)
+                m_ok = false;
+            else
+                done += n;
+        }
         m_block.clear();
     }
 
@@ -153,11 +161,12 @@ SaveResult saveFiles(const QString &folder, const FileContent &content)
     };
 
     auto failure = [&](const char *text, QSaveFile *file) {
+        // cancelWriting() replaces the reason (disk full, ...) with its own.
+        const QString reason = file->errorString();
         for (const Entry &entry : entries)
             entry.file->cancelWriting();
-        result.message
-            = QStringLiteral("%1: %2 (%3)")
-                  .arg(QLatin1String(text), file->errorString(), QDir::toNativeSeparators(file->fileName()));
+        result.message = QStringLiteral("%1: %2 (%3)")
+                             .arg(QLatin1String(text), reason, QDir::toNativeSeparators(file->fileName()));
         return result;
     };
 
