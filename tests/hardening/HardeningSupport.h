@@ -5,15 +5,19 @@
 // event loop running, widget lookup, the main window's message log, and the
 // process's memory figures.
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMessageBox>
 #include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 
+#include <csignal>
 #include <functional>
+#include <sys/resource.h>
 
 namespace Hardening {
 
@@ -74,6 +78,66 @@ inline qint64 statusKb(const char *field)
     }
     return -1;
 }
+
+// While it exists, the process cannot write files longer than `bytes`: a
+// write past the limit fails (EFBIG), as on a full disk (ENOSPC).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &m_saved);
+        m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = m_saved;
+        limited.rlim_cur = bytes;
+        m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+    }
+    ~FileSizeLimit() { lift(); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+
+    bool isActive() const { return m_active; }
+    void lift()
+    {
+        if (!m_active)
+            return;
+        setrlimit(RLIMIT_FSIZE, &m_saved);
+        std::signal(SIGXFSZ, m_previousHandler);
+        m_active = false;
+    }
+
+private:
+    rlimit m_saved {};
+    void (*m_previousHandler)(int) = nullptr;
+    bool m_active = false;
+};
+
+// Answers the modal message boxes that appear, in order, with `buttons`, and
+// keeps their texts.
+class ModalAnswers : public QObject
+{
+public:
+    explicit ModalAnswers(const QList<QMessageBox::StandardButton> &buttons)
+        : m_buttons(buttons)
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || m_buttons.isEmpty())
+                return;
+            m_texts << box->text();
+            if (QAbstractButton *button = box->button(m_buttons.takeFirst()))
+                button->click();
+        });
+        m_timer.start();
+    }
+    QStringList texts() const { return m_texts; }
+
+private:
+    QTimer m_timer;
+    QList<QMessageBox::StandardButton> m_buttons;
+    QStringList m_texts;
+};
 
 } // namespace Hardening
 
