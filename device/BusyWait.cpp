@@ -3,19 +3,24 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QTimer>
 
 bool busyWait(int milliseconds, const std::function<bool()> &done)
 {
     // A monotonic clock: the time of day would stall the wait across midnight.
     QElapsedTimer timer;
     timer.start();
+    // Sleep in the event dispatcher instead of spinning: the tick wakes it at
+    // least every 10 ms so the deadline and `done` are checked on time, while
+    // every other event (a frame, an unplug) is handled as soon as it arrives.
+    QTimer tick;
+    tick.start(10);
     while (timer.elapsed() < milliseconds) {
         if (done && done())
             return true;
-        const int left = int(milliseconds - timer.elapsed());
-        QCoreApplication::processEvents(QEventLoop::AllEvents, qBound(1, left, 100));
         if (!QCoreApplication::instance())
             return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return done && done();
 }
