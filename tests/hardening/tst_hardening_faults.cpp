@@ -6,9 +6,12 @@
 //
 // Cases covered elsewhere at the same depth are not repeated here:
 // unplug while streaming (tests/frames tst_liveview, tests/app
-// tst_app_mainwindow), during the device-information wait (tests/deviceinfo),
-// during the 1000 ms firmware wait (tests/firmware tst_firmware_update), a
-// firmware file removed after "Browse" (tests/firmware tst_firmware_window).
+// tst_app_mainwindow, and the soak), during the device-information wait
+// (tests/deviceinfo tst_deviceinfo_query), during a calibration sweep, the
+// 4000 ms save wait and "Kavrix M10" programming (tests/calibration
+// tst_calibration_window), during the 1000 ms firmware wait (tests/firmware
+// tst_firmware_update), a firmware file removed after "Browse" (tests/firmware
+// tst_firmware_window).
 
 #include "app/DeviceState.h"
 #include "app/MainWindow.h"
@@ -62,7 +65,6 @@ private slots:
 
     void logFolderCannotBeCreated();
     void diskFullWhileLogging();
-    void unplugDuringCalibrationSweep();
     void diskFullWhileSavingCalibrationFiles();
     void unplugDuringM20FlashProgramming();
     void unplugDuringFirmwareTransferThenRetry();
@@ -234,43 +236,6 @@ void TestFaults::diskFullWhileLogging()
     const QString name = reports.first().section(':', 0, 0);
     for (const char *suffix : { ".txt", ".pcd", ".png" })
         QVERIFY2(QFileInfo(folder + '/' + name + suffix).size() > 0, qPrintable(name + suffix));
-}
-
-void TestFaults::unplugDuringCalibrationSweep()
-{
-    startCamera("m10", { "--calib-fps", "200" });
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir created to: ")).isEmpty());
-    QPointer<Calibration> calibration = openCalibration();
-    QVERIFY(calibration);
-    auto *progress = child<QProgressBar>(calibration, "progressBar");
-
-    child<QPushButton>(calibration, "pushButtonRunDRNU")->click();
-    QVERIFY(calibration->sweep().isRunning());
-    QVERIFY(waitUntil([&] { return sim->transcript().count("23 23 0A") >= 3; }, 20000));
-    QVERIFY(sim->unplug());
-    QVERIFY(waitForType(TofDevice::NoDevice));
-
-    QVERIFY(calibration);
-    QCOMPARE(calibration->messages().last(), QStringLiteral("The camera was removed: calibration stopped"));
-    QVERIFY(!calibration->sweep().isRunning());
-    QVERIFY(!calibration->sweep().hasResult());
-    QVERIFY(!calibration->isReaderConnected());
-    QCOMPARE(progress->value(), 0);
-    QCOMPARE(child<QLabel>(window.get(), "label_Device")->text(), QStringLiteral("No Device"));
-    // A stopped sweep writes nothing.
-    for (const QString &name : DrnuFiles)
-        QVERIFY(!QFileInfo::exists(deviceState().workingDir() + '/' + name));
-
-    // Plugged in again, the same window runs a whole sweep from step 0.
-    QVERIFY(sim->plug());
-    QVERIFY(waitForType(TofDevice::KavrixM10));
-    QVERIFY(waitUntil([&] { return calibration->isReaderConnected(); }, 3000));
-    sim->clearTranscript();
-    child<QPushButton>(calibration, "pushButtonRunDRNU")->click();
-    QVERIFY(waitUntil([&] { return calibration->sweep().hasResult(); }, 90000));
-    QCOMPARE(sim->transcript().count("23 23 0A"), 23);
-    QCOMPARE(progress->value(), 100);
-    QVERIFY(calibration->messages().last().startsWith(QStringLiteral("DRNU calibration finished")));
 }
 
 void TestFaults::diskFullWhileSavingCalibrationFiles()
