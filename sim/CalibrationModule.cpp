@@ -33,19 +33,6 @@ constexpr int Epc660PacketSize = 2048;
 constexpr int Epc660Values = 1022;
 constexpr int StepCount = 23;
 
-bool readInt(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, int *value,
-    QString *error)
-{
-    bool ok = false;
-    const int v = parser.value(option).toInt(&ok);
-    if (!ok || v < minimum) {
-        *error = QStringLiteral("invalid --%1 \"%2\"").arg(option.names().first(), parser.value(option));
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
 } // namespace
 
 CalibrationModule::CalibrationModule(SimCamera &camera)
@@ -62,10 +49,10 @@ void CalibrationModule::addOptions(QCommandLineParser &parser)
 
 bool CalibrationModule::applyOptions(const QCommandLineParser &parser, QString *error)
 {
-    if (!readInt(parser, FpsOption, 1, &m_fps, error)
-        || !readInt(parser, StepsOption, 0, &m_announcedSteps, error)
-        || !readInt(parser, DropAckOption, -1, &m_dropAck, error)
-        || !readInt(parser, AckDelayOption, 0, &m_ackDelayMs, error))
+    if (!readIntOption(parser, FpsOption, 1, &m_fps, error)
+        || !readIntOption(parser, StepsOption, 0, &m_announcedSteps, error)
+        || !readIntOption(parser, DropAckOption, -1, &m_dropAck, error)
+        || !readIntOption(parser, AckDelayOption, 0, &m_ackDelayMs, error))
         return false;
     m_outputPath = parser.value(OutputOption);
     return true;

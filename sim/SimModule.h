@@ -2,11 +2,12 @@
 #define SIMMODULE_H
 
 #include <QByteArray>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
-class QCommandLineParser;
 class SimCamera;
 
 // One feature of the simulated camera (streaming, device info, calibration,
@@ -64,6 +65,21 @@ public:
 
 protected:
     SimCamera &camera() const { return m_camera; }
+
+    // Reads a decimal option of at least `minimum` into *value; otherwise sets
+    // *error to name the option and its text and returns false.
+    static bool readIntOption(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum,
+        int *value, QString *error)
+    {
+        bool ok = false;
+        const int v = parser.value(option).toInt(&ok);
+        if (!ok || v < minimum) {
+            *error = QStringLiteral("invalid --%1 \"%2\"").arg(option.names().first(), parser.value(option));
+            return false;
+        }
+        *value = v;
+        return true;
+    }
 
 private:
     SimCamera &m_camera;

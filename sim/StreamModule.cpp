@@ -34,19 +34,6 @@ qint64 monotonicNs()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-bool readPositive(const QCommandLineParser &parser, const QCommandLineOption &option, int minimum, int *value,
-    QString *error)
-{
-    bool ok = false;
-    const int v = parser.value(option).toInt(&ok);
-    if (!ok || v < minimum) {
-        *error = QStringLiteral("invalid --%1 \"%2\"").arg(option.names().first(), parser.value(option));
-        return false;
-    }
-    *value = v;
-    return true;
-}
-
 } // namespace
 
 StreamModule::StreamModule(SimCamera &camera)
@@ -71,12 +58,12 @@ void StreamModule::addOptions(QCommandLineParser &parser)
 bool StreamModule::applyOptions(const QCommandLineParser &parser, QString *error)
 {
     int seed = 1;
-    if (!readPositive(parser, FpsOption, 1, &m_fps, error)
-        || !readPositive(parser, Status10Option, 0, &m_status10Every, error)
-        || !readPositive(parser, GarbageOption, 0, &m_garbageMax, error)
-        || !readPositive(parser, GarbageSeedOption, 0, &seed, error)
-        || !readPositive(parser, MultiFrameOption, 1, &m_multiFrame, error)
-        || !readPositive(parser, FrameLimitOption, 0, &m_frameLimit, error))
+    if (!readIntOption(parser, FpsOption, 1, &m_fps, error)
+        || !readIntOption(parser, Status10Option, 0, &m_status10Every, error)
+        || !readIntOption(parser, GarbageOption, 0, &m_garbageMax, error)
+        || !readIntOption(parser, GarbageSeedOption, 0, &seed, error)
+        || !readIntOption(parser, MultiFrameOption, 1, &m_multiFrame, error)
+        || !readIntOption(parser, FrameLimitOption, 0, &m_frameLimit, error))
         return false;
     m_random.seed(quint32(seed));
     m_markerInData = parser.isSet(MarkerInDataOption);
