@@ -3,6 +3,7 @@
 // written in large blocks against a QTextStream that flushes every line,
 // measured in the same run with the ratio printed at the end; the arithmetic
 // that finishes a sweep; closing one step; and building the 1,729 LUT packets.
+#include "bench/BenchSupport.h"
 #include "calibration/DrnuFiles.h"
 #include "calibration/DrnuPackets.h"
 #include "calibration/DrnuSweep.h"
@@ -14,10 +15,6 @@
 #include <QTextStream>
 
 #include <benchmark/benchmark.h>
-
-#include <cstdio>
-#include <map>
-#include <string>
 
 namespace {
 
@@ -190,47 +187,10 @@ BENCHMARK(BM_CloseStepM20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_AddStepFrameM20)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Epc660PacketsM20)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                realTime[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printRatio(const char *label, const std::string &baseline, const std::string &candidate) const
-    {
-        auto find = [this](const std::string &prefix) {
-            for (const auto &entry : realTime) {
-                if (entry.first.rfind(prefix, 0) == 0)
-                    return entry.second;
-            }
-            return 0.0;
-        };
-        const double b = find(baseline);
-        const double c = find(candidate);
-        if (b > 0 && c > 0)
-            std::printf("%s: %.1fx faster (%s / %s)\n", label, b / c, baseline.c_str(), candidate.c_str());
-    }
-
-private:
-    std::map<std::string, double> realTime;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatio("M20 calibration files", "BM_SaveM20Files_FlushPerLine", "BM_SaveM20Files_Blocks");
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksWithRatios(argc, argv,
+        { { "M20 calibration files", "BM_SaveM20Files_FlushPerLine", "BM_SaveM20Files_Blocks" } });
 }

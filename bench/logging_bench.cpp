@@ -3,6 +3,7 @@
 // through its own QTextStream call, measured in the same run. The ratio of the
 // two is printed at the end.
 #include "app/FrameLogger.h"
+#include "bench/BenchSupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,10 +13,6 @@
 #include <QTextStream>
 
 #include <benchmark/benchmark.h>
-
-#include <cstdio>
-#include <map>
-#include <string>
 
 namespace {
 
@@ -169,43 +166,12 @@ BENCHMARK(BM_LogM20DepthFrame_FlushPerLine)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK(BM_PointText_Fixed6)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PointText_QStringNumber)->Unit(benchmark::kMillisecond);
 
-class RatioReporter : public benchmark::ConsoleReporter
-{
-public:
-    void ReportRuns(const std::vector<Run> &runs) override
-    {
-        for (const Run &run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                realTime[run.benchmark_name()] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-
-    void printRatio(const char *label, const std::string &baseline, const std::string &candidate) const
-    {
-        const auto b = realTime.find(baseline);
-        const auto c = realTime.find(candidate);
-        if (b != realTime.end() && c != realTime.end() && c->second > 0)
-            std::printf("%s: %.1fx faster (%s / %s)\n", label, b->second / c->second, baseline.c_str(),
-                candidate.c_str());
-    }
-
-private:
-    std::map<std::string, double> realTime;
-};
-
 } // namespace
 
 int main(int argc, char **argv)
 {
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.printRatio("Log one M20 depth frame", "BM_LogM20DepthFrame_FlushPerLine/real_time",
-        "BM_LogM20DepthFrame_FrameLogger/real_time");
-    reporter.printRatio("Point text", "BM_PointText_QStringNumber", "BM_PointText_Fixed6");
-    benchmark::Shutdown();
-    return 0;
+    return runBenchmarksWithRatios(argc, argv,
+        { { "Log one M20 depth frame", "BM_LogM20DepthFrame_FlushPerLine/real_time",
+              "BM_LogM20DepthFrame_FrameLogger/real_time" },
+            { "Point text", "BM_PointText_QStringNumber", "BM_PointText_Fixed6" } });
 }
