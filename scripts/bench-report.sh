@@ -18,7 +18,9 @@ if ! command -v python3 >/dev/null; then
     "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends python3 >/dev/null
 fi
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_BUILD_TESTS=OFF \
+# Tests stay configured (the end-to-end run uses their simulator launcher);
+# only the benchmarks and what they need are built.
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQUARVEL_BUILD_TESTS=ON \
     -DQUARVEL_BUILD_BENCH=ON >/dev/null
 benches=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(bench_[A-Za-z0-9_]*\).*/\1/p' \
     | grep -v '_autogen$' | sort)
@@ -45,37 +47,59 @@ status=0
 for b in $benches; do
     exe=$(find "$build" -type f -name "$b" -perm -u+x | head -n 1)
     echo "running $b ..." >&2
-    # A private port registry, in case a benchmark starts the simulator.
+    # A private port registry for benchmarks that start the simulator.
     runtime=$(mktemp -d)
-    if ! XDG_RUNTIME_DIR=$runtime "${run[@]}" "$exe" --benchmark_out="$out/$b.json" \
-            --benchmark_out_format=json "$@" >"$out/$b.log" 2>&1; then
-        echo "$b FAILED; see $out/$b.log" >&2
-        tail -n 20 "$out/$b.log" >&2
-        status=1
-    fi
+    case $b in
+    *_e2e)
+        # Not a Google Benchmark program: the real main window against the
+        # simulator, which prints its own figures; a clean and a hostile stream.
+        seconds=${QUARVEL_BENCH_E2E_SECONDS:-20}
+        XDG_RUNTIME_DIR=$runtime "$exe" --seconds "$seconds" --fps 100 >"$out/$b.clean.txt" 2>"$out/$b.clean.log" \
+            || { echo "$b (clean) reported lost frames or failed; see $out/$b.clean.txt" >&2; status=1; }
+        XDG_RUNTIME_DIR=$runtime "$exe" --seconds "$seconds" --fps 100 --chunk 16384 --chunk-random 3 \
+            --chunk-gap 0 --garbage 300 --multi-frame 2 --marker-in-data --status10-every 10 \
+            >"$out/$b.hostile.txt" 2>"$out/$b.hostile.log" \
+            || { echo "$b (hostile) reported lost frames or failed; see $out/$b.hostile.txt" >&2; status=1; }
+        ;;
+    *)
+        if ! XDG_RUNTIME_DIR=$runtime "${run[@]}" "$exe" --benchmark_out="$out/$b.json" \
+                --benchmark_out_format=json "$@" >"$out/$b.log" 2>&1; then
+            echo "$b FAILED; see $out/$b.log" >&2
+            tail -n 20 "$out/$b.log" >&2
+            status=1
+        fi
+        ;;
+    esac
     rm -rf "$runtime"
 done
 
 python3 - "$out" <<'EOF'
 import glob, json, os, re, sys
 
-# Benchmark -> its baseline, measured in the same executable and run.
-# (pattern, replacement): the baseline's name is re.sub(pattern, replacement, name).
+# Benchmark -> its baseline, measured in the same executable and run:
+# (pattern, replacement), the baseline's name is re.sub(pattern, replacement, name)
+# (options such as /iterations:3 or /real_time on either side do not matter).
 BASELINES = [
     # frames: ingest against copying the bytes; table colouring against the
     # per-pixel QColor/setPixel way, mode for mode.
     (r"^BM_Ingest/\d+$", "BM_Memcpy"),
     (r"^BM_TableColour/(\d+)$", r"BM_PerPixelQColor/\1"),
     # logging: one M20 depth frame against flushing every line; the point text.
-    (r"^BM_LogM20DepthFrame_FrameLogger(.*)$", r"BM_LogM20DepthFrame_FlushPerLine\1"),
+    (r"^BM_LogM20DepthFrame_FrameLogger$", "BM_LogM20DepthFrame_FlushPerLine"),
     (r"^BM_PointText_Fixed6$", "BM_PointText_QStringNumber"),
     # views: the picture window's frame against the image copy it includes.
     (r"^BM_PictureBoxSetImagePaint/.*$", "BM_ImageCopyBaseline"),
-    # calibration: the three files against flush-per-line writing.
-    (r"^BM_DrnuFiles(.*)$", r"BM_DrnuFilesFlushPerLine\1"),
+    # calibration: the three M20 files in blocks against flush-per-line writing.
+    (r"^BM_SaveM20Files_Blocks$", "BM_SaveM20Files_FlushPerLine"),
 ]
 # Without an entry above: a benchmark "X" (or "X/args") whose executable also
 # has "X_Baseline" / "XBaseline" (with the same arguments) is compared to it.
+
+OPTION = re.compile(r"^(iterations:\d+|real_time|min_time:[\d.]+s?|repeats:\d+|threads:\d+|manual_time)$")
+
+def plain(name):
+    """The name without Google Benchmark's option parts."""
+    return "/".join(p for p in name.split("/") if not OPTION.match(p))
 
 UNITS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
@@ -130,18 +154,17 @@ for path in sorted(glob.glob(os.path.join(sys.argv[1], "bench_*.json"))):
         rows.append((exe, name, real, cpu, b, " ".join(counters)))
 
 by_name = {(r[0], r[1]): r for r in rows if r[2] is not None}
+by_plain = {(r[0], plain(r[1])): r[1] for r in rows if r[2] is not None}
 def baseline_of(exe, name):
+    key = plain(name)
     for pattern, repl in BASELINES:
-        if re.match(pattern, name):
-            candidate = re.sub(pattern, repl, name)
-            return candidate if (exe, candidate) in by_name else None
-    family, _, args = name.partition("/")
+        if re.match(pattern, key):
+            return by_plain.get((exe, re.sub(pattern, repl, key)))
+    family, _, args = key.partition("/")
     for suffix in ("_Baseline", "Baseline"):
-        candidate = family + suffix + ("/" + args if args else "")
-        if (exe, candidate) in by_name:
-            return candidate
-        if (exe, family + suffix) in by_name:
-            return family + suffix
+        for candidate in (family + suffix + ("/" + args if args else ""), family + suffix):
+            if (exe, candidate) in by_plain:
+                return by_plain[(exe, candidate)]
     return None
 
 baselines = set()
@@ -184,5 +207,32 @@ for r in table:
     print(line(r))
 print("\nRatios compare the benchmark with its baseline from the same run (wall-clock time for")
 print("real_time and streaming benchmarks, CPU time otherwise). JSON: " + sys.argv[1])
+
+# End-to-end runs: the main window against the simulated camera.
+e2e = sorted(glob.glob(os.path.join(sys.argv[1], "bench_*_e2e.*.txt")))
+if e2e:
+    print("\nEnd to end, \"Kavrix M20\" depth frames into the real main window (offscreen):")
+    head = ("run", "written", "to show", "shown", "lost", "delay median", "p95", "max", "rss before", "rss after", "peak rss")
+    out = []
+    for path in e2e:
+        text = open(path).read()
+        run = os.path.basename(path)[:-4]
+        m = re.search(r"frames written (\d+) \(to be shown (\d+)\), announced by the window (\d+), lost (-?\d+)", text)
+        d = re.search(r"median ([\d.]+)\s+p95 ([\d.]+)\s+p99 ([\d.]+)\s+max ([\d.]+)", text)
+        mem = re.search(r"before streaming rss (\d+); after rss (\d+), peak (\d+)", text)
+        if not m:
+            out.append((run, "(no figures; see %s)" % path) + ("",) * (len(head) - 2))
+            continue
+        mb = lambda kib: "%.1f MB" % (int(kib) / 1024.0)
+        out.append((run, m.group(1), m.group(2), m.group(3), m.group(4),
+                    (d.group(1) + " ms") if d else "-", (d.group(2) + " ms") if d else "-",
+                    (d.group(4) + " ms") if d else "-",
+                    mb(mem.group(1)) if mem else "-", mb(mem.group(2)) if mem else "-",
+                    mb(mem.group(3)) if mem else "-"))
+    w = [max(len(str(r[i])) for r in out + [head]) for i in range(len(head))]
+    for r in [head] + out:
+        print("  ".join(str(c).ljust(w[i]) if i == 0 else str(c).rjust(w[i]) for i, c in enumerate(r)).rstrip())
+    print("(written: frames the camera wrote, to show: those without status 10; delay: last byte written ->")
+    print(" pictureReady; rss: resident set of the window's process before and after streaming, and its peak)")
 EOF
 exit $status

@@ -10,7 +10,9 @@ seconds=${1:-60}
 "$root/scripts/install-deps.sh"
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TESTS=OFF -DQUARVEL_BUILD_BENCH=OFF >/dev/null
-targets=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p')
+# AUTOMOC adds a fuzz_<name>_autogen helper target per executable: not a fuzzer.
+targets=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p' \
+    | grep -v '_autogen$' || true)
 if [ -z "$targets" ]; then
     echo "no fuzz targets"
     exit 0
@@ -28,8 +30,10 @@ for t in $targets; do
     seeds=$root/fuzz/corpus/$name
     [ -d "$seeds" ] || seeds=$(mktemp -d)
     log=$build/$t.log
+    # The executables live in the build tree's fuzz/ folder.
+    exe=$(find "$build" -type f -name "$t" -perm -u+x | head -n 1)
     # New inputs go to a scratch folder; the committed seeds are only read.
-    if ! "$build/$t" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/$t-" \
+    if ! "$exe" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/$t-" \
             "$work" "$seeds" >"$log" 2>&1; then
         echo "$t FAILED; see $log" >&2
         tail -n 40 "$log" >&2
