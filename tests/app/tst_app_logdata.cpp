@@ -9,6 +9,7 @@
 #include "frames/ImageColorizer.h"
 #include "frames/SyntheticScene.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -42,13 +43,10 @@ private slots:
 private:
     template <typename T> T *widget(const char *name) const
     {
-        T *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return WindowTest::child<T>(window.get(), name);
     }
     void startCamera(const QString &model);
-    QStringList infoLines() const;
+    QStringList infoLines() const { return WindowTest::infoLines(window.get()); }
     // Presses "Log Data" and returns the lines the press and the next frame added.
     QStringList logOneFrame();
     bool waitForFrames(int count);
@@ -88,16 +86,7 @@ void TestLogData::cleanup()
 
 void TestLogData::startCamera(const QString &model)
 {
-    sim = std::make_unique<SimProcess>();
-    QVERIFY(sim->start({ QStringLiteral("--model"), model }));
-    device = std::make_unique<TofDevice>();
-    window = std::make_unique<MainWindow>(device.get());
-    QVERIFY(device->deviceType() == TofDevice::KavrixM10 || device->deviceType() == TofDevice::KavrixM20);
-}
-
-QStringList TestLogData::infoLines() const
-{
-    return widget<QTextEdit>("textEditInfo")->toPlainText().split(QLatin1Char('\n'));
+    QVERIFY(WindowTest::startCameraAndWindow({ QStringLiteral("--model"), model }, &sim, &device, &window));
 }
 
 bool TestLogData::waitForFrames(int count)

@@ -6,6 +6,7 @@
 #include "device/TofDevice.h"
 #include "frames/DepthFilter.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 #include "views/PictureBox.h"
 #include "views/WidgetPointCloud.h"
 
@@ -80,14 +81,14 @@ private slots:
 private:
     template <typename T> T *widget(const char *name) const
     {
-        T *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return WindowTest::child<T>(window.get(), name);
     }
-    QString lastInfoLine() const;
+    QString lastInfoLine() const { return WindowTest::lastInfoLine(window.get()); }
     void createWindow();
-    bool waitForType(quint8 type, int timeoutMs = 5000);
+    bool waitForType(quint8 type, int timeoutMs = 5000)
+    {
+        return WindowTest::waitForDeviceType(device.get(), type, timeoutMs);
+    }
     // Lines the simulator received since the last call.
     QStringList takeTranscript(SimProcess &sim);
 
@@ -117,17 +118,6 @@ void TestMainWindow::createWindow()
 {
     device = std::make_unique<TofDevice>();
     window = std::make_unique<MainWindow>(device.get());
-}
-
-bool TestMainWindow::waitForType(quint8 type, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return device->deviceType() == type; }, timeoutMs);
-}
-
-QString TestMainWindow::lastInfoLine() const
-{
-    const QStringList lines = widget<QTextEdit>("textEditInfo")->toPlainText().split('\n');
-    return lines.isEmpty() ? QString() : lines.last();
 }
 
 QStringList TestMainWindow::takeTranscript(SimProcess &s)
@@ -199,7 +189,7 @@ void TestMainWindow::m10PluggedLater()
 
     QCOMPARE(widget<QLabel>("label_Device")->text(), QStringLiteral("Kavrix M10"));
     // The log is cleared for a "Kavrix M10"; then the integration time is set.
-    const QStringList lines = widget<QTextEdit>("textEditInfo")->toPlainText().split('\n');
+    const QStringList lines = WindowTest::infoLines(window.get());
     QCOMPARE(lines.value(0), QStringLiteral("Open Kavrix device successfully"));
     QVERIFY(widget<QPushButton>("pushButtonStart")->isEnabled());
     QVERIFY(widget<QPushButton>("pushButtonGetInfo")->isEnabled());

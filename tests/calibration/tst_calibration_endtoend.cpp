@@ -9,6 +9,7 @@
 #include "device/TofDevice.h"
 #include "tests/calibration/CalibrationTestSupport.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QLineEdit>
 #include <QMenuBar>
@@ -23,6 +24,7 @@
 #include <memory>
 
 using namespace CalibrationTest;
+using WindowTest::child;
 
 namespace {
 
@@ -37,14 +39,6 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
             || message.startsWith(QLatin1String("send drnu data packet"))))
         return;
     previousHandler(type, context, message);
-}
-
-template <typename T> T *child(QWidget *parent, const char *name)
-{
-    T *w = parent->findChild<T *>(QLatin1String(name));
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "device/TofDevice.h"
 #include "tests/calibration/CalibrationTestSupport.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QLineEdit>
 #include <QProgressBar>
@@ -36,10 +37,7 @@ void quietHandler(QtMsgType type, const QMessageLogContext &context, const QStri
 
 QPushButton *button(QWidget *window, const char *name)
 {
-    auto *b = window->findChild<QPushButton *>(QLatin1String(name));
-    if (!b)
-        qFatal("no button %s", name);
-    return b;
+    return WindowTest::child<QPushButton>(window, name);
 }
 
 bool hasMessage(const Calibration *window, const QString &start)

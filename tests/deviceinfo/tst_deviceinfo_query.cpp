@@ -7,6 +7,7 @@
 #include "deviceinfo/DeviceInfo.h"
 #include "deviceinfo/LensInfo.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QApplication>
 #include <QDoubleSpinBox>
@@ -72,13 +73,10 @@ private:
     void startCamera(const QStringList &arguments);
     // Presses "getInfo" and returns the log lines it added.
     QStringList query();
-    QStringList infoLines() const;
+    QStringList infoLines() const { return WindowTest::infoLines(window.get()); }
     template <typename T> T *widget(QWidget *parent, const char *name) const
     {
-        T *w = parent->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return WindowTest::child<T>(parent, name);
     }
 
     std::unique_ptr<QTemporaryDir> dataDir;
@@ -114,18 +112,9 @@ void TestDeviceInfoQuery::cleanup()
 
 void TestDeviceInfoQuery::startCamera(const QStringList &arguments)
 {
-    sim = std::make_unique<SimProcess>();
-    QVERIFY(sim->start(arguments));
-    device = std::make_unique<TofDevice>();
-    window = std::make_unique<MainWindow>(device.get());
-    QVERIFY(device->deviceType() == TofDevice::KavrixM10 || device->deviceType() == TofDevice::KavrixM20);
+    QVERIFY(WindowTest::startCameraAndWindow(arguments, &sim, &device, &window));
     // The reader stores where output goes as soon as it exists.
     QCOMPARE(deviceState().appDirPath, nativePath(dataDir->path()));
-}
-
-QStringList TestDeviceInfoQuery::infoLines() const
-{
-    return widget<QTextEdit>(window.get(), "textEditInfo")->toPlainText().split('\n');
 }
 
 QStringList TestDeviceInfoQuery::query()
@@ -415,14 +404,14 @@ void TestDeviceInfoQuery::unplugDuringTheWait()
     auto *info = topLevel<DeviceInfo>();
     QVERIFY(info);
     QVERIFY(!info->isCollecting());
-    QVERIFY(QTest::qWaitFor([&] { return device->deviceType() == TofDevice::NoDevice; }, 3000));
+    QVERIFY(WindowTest::waitForDeviceType(device.get(), TofDevice::NoDevice, 3000));
     // The removal disabled the start button; the failed query must not enable it again.
     QVERIFY(!widget<QPushButton>(window.get(), "pushButtonStart")->isEnabled());
 
     // Back again: a query works as before.
     sim->control("info mode normal");
     QVERIFY(sim->plug());
-    QVERIFY(QTest::qWaitFor([&] { return device->deviceType() == TofDevice::KavrixM20; }, 5000));
+    QVERIFY(WindowTest::waitForDeviceType(device.get(), TofDevice::KavrixM20));
     QCOMPARE(query().value(5), QStringLiteral("Lens param is not found. Use default!"));
     QVERIFY(widget<QPushButton>(window.get(), "pushButtonStart")->isEnabled());
 }

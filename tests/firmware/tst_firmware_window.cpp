@@ -7,6 +7,7 @@
 #include "firmware/UpdateFirmware.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QLineEdit>
 #include <QPointer>
@@ -86,7 +87,7 @@ bool TestFirmwareWindow::startBootloader(const QStringList &extra)
     if (!sim->start(QStringList { "--model", "bootloader", "--firmware-out", received } + extra))
         return false;
     device = std::make_unique<TofDevice>();
-    return QTest::qWaitFor([&] { return device->deviceType() == TofDevice::Bootloader; }, 5000);
+    return WindowTest::waitForDeviceType(device.get(), TofDevice::Bootloader);
 }
 
 UpdateFirmware *TestFirmwareWindow::openWindow()

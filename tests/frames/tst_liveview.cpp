@@ -6,6 +6,7 @@
 #include "device/TofDevice.h"
 #include "frames/SyntheticScene.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -14,23 +15,9 @@
 #include <QtTest>
 #include <memory>
 
-namespace {
+using WindowTest::waitUntil;
 
-// A real event loop: QTest::qWaitFor sleeps between rounds, and the few
-// kilobytes a pseudo-terminal holds would back the stream up meanwhile.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+namespace {
 
 QStringList args(std::initializer_list<const char *> list)
 {
@@ -61,10 +48,7 @@ private slots:
 private:
     template <typename T> T *widget(const char *name) const
     {
-        T *w = window->findChild<T *>(QLatin1String(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
+        return WindowTest::child<T>(window.get(), name);
     }
     bool startCamera(const QStringList &options, quint8 type);
     void startStreaming();

@@ -5,28 +5,15 @@
 #include "frames/FrameFramer.h"
 #include "frames/SyntheticScene.h"
 #include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
 #include <QSerialPort>
 #include <QtTest>
 #include <memory>
 
-namespace {
+using WindowTest::waitUntil;
 
-// Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and a
-// pseudo-terminal holds only a few kilobytes, so a stream would back up.
-bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+namespace {
 
 bool waitForEvent(SimProcess &sim, const QString &prefix)
 {
