@@ -45,6 +45,18 @@ QImage colourFrame(int width, int height)
     return image;
 }
 
+// Shows the point cloud; without an OpenGL context the benchmark is skipped.
+bool showCloud(WidgetPointCloud &cloud, benchmark::State &state)
+{
+    cloud.show();
+    QApplication::processEvents();
+    if (!cloud.canRender()) {
+        state.SkipWithError("no OpenGL context (run under xvfb-run)");
+        return false;
+    }
+    return true;
+}
+
 // Arguments: flip (0 none, 1 both), marker (0 off, 1 on).
 void BM_PictureBoxSetImagePaint(benchmark::State &state)
 {
@@ -86,12 +98,8 @@ void BM_PointCloudUpdate(benchmark::State &state)
 {
     useSensor(int(state.range(0)), int(state.range(1)));
     WidgetPointCloud cloud;
-    cloud.show();
-    QApplication::processEvents();
-    if (!cloud.canRender()) {
-        state.SkipWithError("no OpenGL context (run under xvfb-run)");
+    if (!showCloud(cloud, state))
         return;
-    }
     for (auto _ : state) {
         cloud.redrawNow();
         QApplication::processEvents();
@@ -111,12 +119,8 @@ void BM_PointCloudStream30fps(benchmark::State &state)
 {
     useSensor(320, 240);
     WidgetPointCloud cloud;
-    cloud.show();
-    QApplication::processEvents();
-    if (!cloud.canRender()) {
-        state.SkipWithError("no OpenGL context (run under xvfb-run)");
+    if (!showCloud(cloud, state))
         return;
-    }
     const bool paced = state.range(0) == 1;
     const int periodMs = 33;
     const int runMs = 3000;
