@@ -285,7 +285,14 @@ void TestFaults::diskFullWhileSavingCalibrationFiles()
         ModalAnswers answers({ QMessageBox::Yes });
         child<QPushButton>(calibration, "pushButtonSaveProg")->click();
     }
-    QVERIFY(waitUntil([&] { return calibration.isNull(); }, 5000));
+    // The test function runs outside any event loop: deliver the window's deferred deletion.
+    QVERIFY2(waitUntil(
+                 [&] {
+                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                     return calibration.isNull();
+                 },
+                 5000),
+        qPrintable(calibration ? calibration->messages().join('|') : QString()));
     QCOMPARE(filesIn(folder), earlier);
     QVERIFY(QFileInfo(folder + "/DRNU_Image.txt").size() > 100000);
     QVERIFY(QFileInfo(folder + "/DRNU_Lut.c").size() > 100000);
