@@ -140,6 +140,22 @@ inline SimRecord readSimRecord(const QString &path)
     return record;
 }
 
+// Thousands of per-frame and per-packet debug lines would bury the test output:
+// drops them and passes every other message on. Call once per test program.
+inline void silenceSweepDebugLines()
+{
+    static QtMessageHandler previous = nullptr;
+    previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+            if (type == QtDebugMsg
+                && (message.startsWith(QLatin1String("DRNU step index"))
+                    || message.startsWith(QLatin1String("Packet count"))
+                    || message.startsWith(QLatin1String("send drnu data packet"))))
+                return;
+            previous(type, context, message);
+        });
+}
+
 // Answers the message boxes that appear, in order, with `buttons`, and
 // records their texts.
 class MessageBoxAnswers : public QObject

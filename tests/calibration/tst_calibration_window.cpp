@@ -23,18 +23,6 @@ using namespace CalibrationTest;
 
 namespace {
 
-QtMessageHandler previousHandler = nullptr;
-
-void quietHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
-{
-    if (type == QtDebugMsg
-        && (message.startsWith(QLatin1String("DRNU step index"))
-            || message.startsWith(QLatin1String("Packet count"))
-            || message.startsWith(QLatin1String("send drnu data packet"))))
-        return;
-    previousHandler(type, context, message);
-}
-
 QPushButton *button(QWidget *window, const char *name)
 {
     return WindowTest::child<QPushButton>(window, name);
@@ -86,7 +74,7 @@ private:
 void TestCalibrationWindow::initTestCase()
 {
     isolateRegistry();
-    previousHandler = qInstallMessageHandler(quietHandler);
+    silenceSweepDebugLines();
 }
 
 void TestCalibrationWindow::init()
