@@ -123,12 +123,13 @@ MainWindow::MainWindow(TofDevice *device, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // No frame is handed to half-destroyed views during the goodbye wait.
+    disconnectFrameReader();
     sendCommand(Commands::HostExit);
     if (QSerialPort *port = device->serialPort(); port->isOpen())
         port->flush();
     busyWait(100);
 
-    disconnectFrameReader();
     // Nothing else owns these; freeing them here keeps teardown leak-free.
     delete pictureWindow;
     delete pointCloudWindow;
@@ -261,8 +262,8 @@ void MainWindow::logFrame(const quint16 *rawValues, int count, quint8 mode, cons
     if (!frameLogger.isPending())
         return;
     const DeviceState &state = deviceState();
-    const FrameLogResult result = frameLogger.record(
-        rawValues, count, state.imageWidth, state.imageHeight, mode, image, LensParameters::fromDeviceState());
+    const FrameLogResult result = frameLogger.record(rawValues, count, state.imageWidth, state.imageHeight,
+        mode, image, LensParameters::fromDeviceState());
     for (const QString &line : result.messages())
         appendInfo(line);
 }

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 #include <QtTest>
 #include <memory>
@@ -250,13 +251,15 @@ void TestLiveView::unplugInsideAHandOver()
         startCamera(args({ "--model", "m10", "--fps", "100", "--multi-frame", "3" }), TofDevice::KavrixM10));
     // A listener that waits (as the tool windows do) while the camera goes away.
     bool unplugged = false;
-    connect(window.get(), &MainWindow::pictureReady, this, [&] {
+    // The listener reads locals of this function: it must not outlive it.
+    const QMetaObject::Connection listener = connect(window.get(), &MainWindow::pictureReady, this, [&] {
         if (unplugged)
             return;
         unplugged = true;
         sim->control(QStringLiteral("unplug"));
         busyWait(3000, [&] { return device->deviceType() == TofDevice::NoDevice; });
     });
+    const auto dropListener = qScopeGuard([listener] { QObject::disconnect(listener); });
     QSignalSpy frames(window.get(), &MainWindow::pictureReady);
     QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
     QVERIFY(waitUntil([&] { return unplugged && device->deviceType() == TofDevice::NoDevice; }));
