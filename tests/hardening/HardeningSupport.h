@@ -1,9 +1,11 @@
 #ifndef HARDENINGSUPPORT_H
 #define HARDENINGSUPPORT_H
 
-// Shared by the soak and fault-injection tests: a waiting loop that keeps the
-// event loop running, widget lookup, the main window's message log, and the
-// process's memory figures.
+// Shared by the soak and fault-injection tests (beside tests/support's window
+// helpers): a plain event loop run, the process's memory figures, a file size
+// limit that makes writes fail as on a full disk, and answers to modal boxes.
+
+#include "tests/support/WindowTestSupport.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -11,7 +13,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QMessageBox>
-#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 
@@ -30,25 +31,10 @@ inline void pump(int ms)
     loop.exec();
 }
 
-inline bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        pump(5);
-    }
-    return true;
-}
-
-template <typename T> T *child(const QObject *parent, const char *name)
-{
-    T *w = parent->findChild<T *>(QLatin1String(name));
-    if (!w)
-        qFatal("no widget %s", name);
-    return w;
-}
+// From the shared window test helpers.
+using WindowTest::child;
+using WindowTest::infoLines;
+using WindowTest::waitUntil;
 
 template <typename T> T *topLevel()
 {
@@ -57,12 +43,6 @@ template <typename T> T *topLevel()
             return t;
     }
     return nullptr;
-}
-
-// The lines of the main window's message log.
-inline QStringList infoLines(const QWidget *window)
-{
-    return child<QTextEdit>(window, "textEditInfo")->toPlainText().split(QLatin1Char('\n'));
 }
 
 // A field of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when unknown.
