@@ -63,6 +63,9 @@ private slots:
 private:
     void startCamera(const QStringList &arguments);
     Calibration *openWindow();
+    // The window closed or the camera unplugged after `ms` (the column "close").
+    static void addUnplugOrCloseRows();
+    void unplugOrCloseAfter(int ms, bool close);
     int packetCount(int size) const;
 
     std::unique_ptr<QTemporaryDir> dir;
@@ -109,6 +112,23 @@ Calibration *TestCalibrationWindow::openWindow()
     window->connectReader();
     window->show();
     return window;
+}
+
+void TestCalibrationWindow::addUnplugOrCloseRows()
+{
+    QTest::addColumn<bool>("close");
+    QTest::newRow("unplug") << false;
+    QTest::newRow("close") << true;
+}
+
+void TestCalibrationWindow::unplugOrCloseAfter(int ms, bool close)
+{
+    QTimer::singleShot(ms, this, [this, close] {
+        if (close)
+            window->close();
+        else
+            sim->control("unplug");
+    });
 }
 
 int TestCalibrationWindow::packetCount(int size) const
@@ -208,9 +228,7 @@ void TestCalibrationWindow::zeroDllSteps()
 
 void TestCalibrationWindow::unplugOrCloseDuringSaveWait_data()
 {
-    QTest::addColumn<bool>("close");
-    QTest::newRow("unplug") << false;
-    QTest::newRow("close") << true;
+    addUnplugOrCloseRows();
 }
 
 void TestCalibrationWindow::unplugOrCloseDuringSaveWait()
@@ -219,12 +237,7 @@ void TestCalibrationWindow::unplugOrCloseDuringSaveWait()
     startCamera({ "--model", "m10" });
     openWindow();
     MessageBoxAnswers answers({ QMessageBox::Yes });
-    QTimer::singleShot(1500, this, [this, close] {
-        if (close)
-            window->close();
-        else
-            sim->control("unplug");
-    });
+    unplugOrCloseAfter(1500, close);
     QElapsedTimer clock;
     clock.start();
     button(window, "pushButtonSaveProg")->click();
@@ -248,9 +261,7 @@ void TestCalibrationWindow::unplugOrCloseDuringSaveWait()
 
 void TestCalibrationWindow::unplugOrCloseDuringEpc635Programming_data()
 {
-    QTest::addColumn<bool>("close");
-    QTest::newRow("unplug") << false;
-    QTest::newRow("close") << true;
+    addUnplugOrCloseRows();
 }
 
 void TestCalibrationWindow::unplugOrCloseDuringEpc635Programming()
@@ -261,12 +272,7 @@ void TestCalibrationWindow::unplugOrCloseDuringEpc635Programming()
     MessageBoxAnswers answers({ QMessageBox::Yes });
     QSignalSpy finished(window.data(), &Calibration::programmingFinished);
     // 4 s after saving the packets begin, 10 ms apart.
-    QTimer::singleShot(5500, this, [this, close] {
-        if (close)
-            window->close();
-        else
-            sim->control("unplug");
-    });
+    unplugOrCloseAfter(5500, close);
     QElapsedTimer clock;
     clock.start();
     button(window, "pushButtonSaveProg")->click();
