@@ -172,12 +172,15 @@ void MainWindow::buildMenus()
 
 void MainWindow::sendCommand(quint8 code)
 {
-    device->serialPort()->write(Commands::camera(code));
+    // Without a camera there is nobody to tell; writes are fire-and-forget anyway.
+    if (QSerialPort *port = device->serialPort(); port->isOpen())
+        port->write(Commands::camera(code));
 }
 
 void MainWindow::sendParameter(char prefix, int value)
 {
-    device->serialPort()->write(Commands::parameter(prefix, value));
+    if (QSerialPort *port = device->serialPort(); port->isOpen())
+        port->write(Commands::parameter(prefix, value));
 }
 
 void MainWindow::appendInfo(const QString &line)
