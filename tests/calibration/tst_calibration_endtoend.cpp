@@ -85,11 +85,9 @@ void TestCalibrationEndToEnd::cleanup()
 
 void TestCalibrationEndToEnd::startCamera(const QString &model, int fps)
 {
-    sim = std::make_unique<SimProcess>();
-    QVERIFY(
-        sim->start({ "--model", model, "--calib-fps", QString::number(fps), "--calib-output", simOutput }));
-    device = std::make_unique<TofDevice>();
-    QVERIFY(device->deviceType() == TofDevice::KavrixM10 || device->deviceType() == TofDevice::KavrixM20);
+    QVERIFY(WindowTest::startCamera(
+        { "--model", model, "--calib-fps", QString::number(fps), "--calib-output", simOutput }, &sim,
+        &device));
 }
 
 Calibration *TestCalibrationEndToEnd::openFromMainWindow()
@@ -221,7 +219,8 @@ void TestCalibrationEndToEnd::kavrixM10()
     main.write("#include <stdio.h>\n#include \"DRNU_Lut.c\"\n"
                "int main(void) {\n  unsigned long sum = 0;\n"
                "  for (int s = 0; s < DRNU_DLL_NUM; ++s)\n"
-               "    for (int p = 0; p < IMAGE_RESOLUTION; ++p) sum = sum * 31u + (unsigned long)DRNU_LUT_DATA[s][p];\n"
+               "    for (int p = 0; p < IMAGE_RESOLUTION; ++p) sum = sum * 31u + (unsigned "
+               "long)DRNU_LUT_DATA[s][p];\n"
                "  printf(\"%lu %d\\n\", sum, DRNU_LUT_INFO[5]);\n  return 0;\n}\n");
     main.close();
     QProcess compile;

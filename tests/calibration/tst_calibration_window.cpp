@@ -100,10 +100,7 @@ void TestCalibrationWindow::cleanup()
 
 void TestCalibrationWindow::startCamera(const QStringList &arguments)
 {
-    sim = std::make_unique<SimProcess>();
-    QVERIFY(sim->start(arguments));
-    device = std::make_unique<TofDevice>();
-    QVERIFY(device->deviceType() == TofDevice::KavrixM10 || device->deviceType() == TofDevice::KavrixM20);
+    QVERIFY(WindowTest::startCamera(arguments, &sim, &device));
 }
 
 Calibration *TestCalibrationWindow::openWindow()

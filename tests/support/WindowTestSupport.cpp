@@ -42,16 +42,24 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
-    std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window)
+bool startCamera(
+    const QStringList &arguments, std::unique_ptr<SimProcess> *sim, std::unique_ptr<TofDevice> *device)
 {
     *sim = std::make_unique<SimProcess>();
     if (!(*sim)->start(arguments))
         return false;
     *device = std::make_unique<TofDevice>();
-    *window = std::make_unique<MainWindow>(device->get());
     const quint8 type = (*device)->deviceType();
     return type == TofDevice::KavrixM10 || type == TofDevice::KavrixM20;
+}
+
+bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
+    std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window)
+{
+    const bool opened = startCamera(arguments, sim, device);
+    if (*device)
+        *window = std::make_unique<MainWindow>(device->get());
+    return opened;
 }
 
 } // namespace WindowTest

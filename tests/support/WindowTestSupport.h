@@ -37,6 +37,12 @@ bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs = 500
 // pseudo-terminal holds only a few kilobytes, so a stream would back up.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 
+// Starts kavrix-sim with `arguments`, then the device link. Returns false when
+// the simulator does not start or the device link did not open it as a
+// "Kavrix M10" or "Kavrix M20".
+bool startCamera(
+    const QStringList &arguments, std::unique_ptr<SimProcess> *sim, std::unique_ptr<TofDevice> *device);
+
 // Starts kavrix-sim with `arguments`, then the device link and the main window
 // as the application does with a camera already plugged in. Returns false when
 // the simulator does not start or the device link did not open it as a
