@@ -135,4 +135,4 @@ void TestInspector::form()
 }
 
 QTEST_MAIN(TestInspector)
-#include "tst_views_inspector.moc"
+#include "tst_views_showpoint.moc"
