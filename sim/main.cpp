@@ -5,10 +5,15 @@
 #include "sim/StreamModule.h"
 
 #include <QCoreApplication>
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
 
 int main(int argc, char *argv[])
 {
+    // A test or script that dies must not leave its camera behind: leave with it
+    // (SIGTERM runs the clean exit that removes the registry entry).
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("kavrix-sim"));
 
