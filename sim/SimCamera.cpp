@@ -397,7 +397,7 @@ void SimCamera::closePty()
     m_pendingBytes = 0;
     m_gapTimer.stop();
     // A module may unplug from inside the read notifier's own signal: never delete it there.
-    for (QSocketNotifier *notifier : {m_readNotifier, m_writeNotifier}) {
+    for (QSocketNotifier *notifier : { m_readNotifier, m_writeNotifier }) {
         if (notifier) {
             notifier->setEnabled(false);
             notifier->deleteLater();
