@@ -8,6 +8,8 @@
 #include "calibration/DrnuSweep.h"
 #include "sim/CalibrationScene.h"
 
+#include "tests/support/WindowTestSupport.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
@@ -156,31 +158,7 @@ inline void silenceSweepDebugLines()
         });
 }
 
-// Answers the message boxes that appear, in order, with `buttons`, and
-// records their texts.
-class MessageBoxAnswers : public QObject
-{
-public:
-    explicit MessageBoxAnswers(const QList<QMessageBox::StandardButton> &buttons)
-        : m_buttons(buttons)
-    {
-        m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || m_buttons.isEmpty())
-                return;
-            m_texts << box->text();
-            box->button(m_buttons.takeFirst())->click();
-        });
-        m_timer.start();
-    }
-    QStringList texts() const { return m_texts; }
-
-private:
-    QTimer m_timer;
-    QList<QMessageBox::StandardButton> m_buttons;
-    QStringList m_texts;
-};
+using MessageBoxAnswers = WindowTest::MessageBoxAnswers;
 
 } // namespace CalibrationTest
 

@@ -92,32 +92,7 @@ private:
     bool m_active = false;
 };
 
-// Answers the modal message boxes that appear, in order, with `buttons`, and
-// keeps their texts.
-class ModalAnswers : public QObject
-{
-public:
-    explicit ModalAnswers(const QList<QMessageBox::StandardButton> &buttons)
-        : m_buttons(buttons)
-    {
-        m_timer.setInterval(20);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || m_buttons.isEmpty())
-                return;
-            m_texts << box->text();
-            if (QAbstractButton *button = box->button(m_buttons.takeFirst()))
-                button->click();
-        });
-        m_timer.start();
-    }
-    QStringList texts() const { return m_texts; }
-
-private:
-    QTimer m_timer;
-    QList<QMessageBox::StandardButton> m_buttons;
-    QStringList m_texts;
-};
+using ModalAnswers = WindowTest::MessageBoxAnswers;
 
 } // namespace Hardening
 

@@ -1,9 +1,14 @@
 #ifndef WINDOWTESTSUPPORT_H
 #define WINDOWTESTSUPPORT_H
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QList>
+#include <QMessageBox>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -49,6 +54,33 @@ bool startCamera(
 // "Kavrix M10" or "Kavrix M20".
 bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
     std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window);
+
+// Answers the modal message boxes that appear, in order, with `buttons`, and
+// keeps their texts.
+class MessageBoxAnswers : public QObject
+{
+public:
+    explicit MessageBoxAnswers(const QList<QMessageBox::StandardButton> &buttons)
+        : m_buttons(buttons)
+    {
+        m_timer.setInterval(20);
+        connect(&m_timer, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || m_buttons.isEmpty())
+                return;
+            m_texts << box->text();
+            if (QAbstractButton *button = box->button(m_buttons.takeFirst()))
+                button->click();
+        });
+        m_timer.start();
+    }
+    QStringList texts() const { return m_texts; }
+
+private:
+    QTimer m_timer;
+    QList<QMessageBox::StandardButton> m_buttons;
+    QStringList m_texts;
+};
 
 } // namespace WindowTest
 
