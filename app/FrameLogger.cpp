@@ -1,6 +1,5 @@
 #include "app/FrameLogger.h"
 
-#include "app/DeviceState.h"
 #include "frames/ImageColorizer.h"
 
 #include <QBuffer>
@@ -11,18 +10,6 @@
 #include <QSaveFile>
 
 #include <cmath>
-
-LensParameters LensParameters::fromDeviceState()
-{
-    const DeviceState &state = deviceState();
-    LensParameters lens;
-    lens.cx = state.cameraCx;
-    lens.cy = state.cameraCy;
-    lens.fx = state.cameraFx;
-    lens.fy = state.cameraFy;
-    lens.factor = state.cameraFactor;
-    return lens;
-}
 
 namespace LogFormat {
 
@@ -76,21 +63,6 @@ void appendRawLine(QByteArray &out, quint16 value)
         v /= 10;
     } while (v);
     out.append(p, int(end - p));
-}
-
-Point3D projectPixel(int col, int row, quint16 value, const LensParameters &lens)
-{
-    Point3D point;
-    if (value >= 30000)
-        return point;
-    const double dx = col - lens.cx;
-    const double dy = row - lens.cy;
-    const double r = std::sqrt(dx * dx + dy * dy);
-    const double angle = std::atan(r / lens.fx);
-    point.z = double(value >> 1) * std::cos(angle) / lens.factor;
-    point.x = dx * point.z / lens.fx;
-    point.y = dy * point.z / lens.fy;
-    return point;
 }
 
 static void appendPoint(QByteArray &out, const Point3D &point)

@@ -7,24 +7,7 @@
 #include <QStringList>
 #include <QVector>
 
-// Lens intrinsics used to turn a depth value into a metric point.
-struct LensParameters
-{
-    double cx = 1.0;
-    double cy = 1.0;
-    double fx = 1.0;
-    double fy = 1.0;
-    double factor = 1000.0;
-
-    static LensParameters fromDeviceState();
-};
-
-struct Point3D
-{
-    double x = 0.0;
-    double y = 0.0;
-    double z = 0.0;
-};
+#include "frames/PointProjection.h"
 
 // Text formatting of the log files. Everything appends to a byte buffer so a
 // whole frame is built in memory and written with one call per file.
@@ -35,7 +18,7 @@ void appendFixed6(QByteArray &out, double value);
 // "<value> \n"
 void appendRawLine(QByteArray &out, quint16 value);
 // The metric point of one pixel; values of 30000 and above (no distance) give the origin.
-Point3D projectPixel(int col, int row, quint16 value, const LensParameters &lens);
+using PointProjection::projectPixel;
 // "x y z\n" with six decimals each.
 void appendPointLine(QByteArray &out, int col, int row, quint16 value, const LensParameters &lens);
 // The point line of pixel `index` of a frame `imageWidth` pixels wide, without the line feed.
