@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package Quarvel needs to build, test and run.
+# Installs every Debian package Quarvel needs to build, test and run, and the
+# extra packages named as arguments (for example the package checkers in CI).
 # Idempotent: quiet and quick when everything is already present.
 set -euo pipefail
 
@@ -12,7 +13,9 @@ packages=(
     libbenchmark-dev
     clang libclang-rt-14-dev
     pcl-tools
+    librsvg2-bin
 )
+packages+=("$@")
 
 missing=()
 for p in "${packages[@]}"; do
