@@ -12,6 +12,14 @@ QString normalised(const QString &path)
     return QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
 }
 
+// An installed copy (its menu entry laid out beside it, as the install rules do)
+// keeps out of the system's program folder even when an administrator runs it
+// and could write there.
+bool isInstalledCopy(const QString &applicationDir)
+{
+    return QFileInfo::exists(applicationDir + QStringLiteral("/../share/applications/quarvel.desktop"));
+}
+
 } // namespace
 
 namespace AppPaths {
@@ -34,7 +42,7 @@ QString appDirPath()
     // Installed programs keep their logs next to the executable, as users expect there.
     const bool writable = true;
 #else
-    const bool writable = QFileInfo(applicationDir).isWritable();
+    const bool writable = QFileInfo(applicationDir).isWritable() && !isInstalledCopy(applicationDir);
 #endif
     return choose(overrideDir, applicationDir, writable,
         QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
