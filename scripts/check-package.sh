@@ -2,8 +2,9 @@
 # Builds the .deb and checks it as Debian would: desktop-file-validate and
 # appstreamcli validate on the files it installs, lintian (no errors allowed,
 # warnings printed). As root it also installs the package, starts the installed
-# quarvel as an ordinary user under a virtual X server against the installed
-# kavrix-sim, and removes the package again, checking that nothing is left.
+# quarvel under a virtual X server against the installed kavrix-sim, as an
+# ordinary user and as root, and removes the package again, checking that
+# nothing is left.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d -t quarvel-check-package.XXXXXX)
@@ -57,40 +58,57 @@ done
 desktop-file-validate /usr/share/applications/quarvel.desktop
 appstreamcli validate --no-net /usr/share/metainfo/org.kavrix.quarvel.metainfo.xml >/dev/null
 
-echo "== start the installed quarvel as an ordinary user against the installed kavrix-sim"
-home=$work/home
-mkdir -p "$home"
-chown nobody "$home"
-start_as_user() { # in a background job, which becomes the program itself
-    exec setpriv --reuid=nobody --regid=nogroup --clear-groups \
-        env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR= DISPLAY="${display:-}" "$@"
+start_as() { # <user> <home> <program...>, in a background job, which becomes the program itself
+    local user=$1 home=$2
+    shift 2
+    exec setpriv --reuid="$user" --regid="$(id -g "$user")" --clear-groups \
+        env -i PATH=/usr/bin:/bin HOME="$home" XDG_RUNTIME_DIR="$home/run" DISPLAY="$display" "$@"
 }
 wait_for() { # <pattern> <file>
-    for _ in $(seq 100); do
+    for _ in $(seq 150); do
         grep -q "$1" "$2" && return 0
         sleep 0.1
     done
+    echo "no '$1' in $2:" >&2
     cat "$2" >&2
     return 1
+}
+stop() { # <pid>
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+# Starts the installed quarvel as <user> against the installed kavrix-sim and
+# checks that it finds the camera and keeps its files in the per-user data folder.
+run_installed() { # <user>
+    local user=$1 home=$work/home-$1 sim_pid quarvel_pid
+    mkdir -p "$home/run"
+    chmod 700 "$home/run"
+    chown -R "$user" "$home"
+    start_as "$user" "$home" /usr/bin/kavrix-sim --model m20 >"$home/sim.log" 2>&1 </dev/null &
+    sim_pid=$!
+    pids+=("$sim_pid")
+    wait_for '^plugged' "$home/sim.log"
+    start_as "$user" "$home" /usr/bin/quarvel >"$home/quarvel.log" 2>&1 </dev/null &
+    quarvel_pid=$!
+    pids+=("$quarvel_pid")
+    wait_for '^device Initialize type 3' "$home/quarvel.log"
+    wait_for '^applicationDirPath' "$home/quarvel.log"
+    sleep 2
+    kill -0 "$quarvel_pid" 2>/dev/null || { echo "quarvel did not keep running:" >&2; cat "$home/quarvel.log" >&2; exit 1; }
+    stop "$quarvel_pid"
+    stop "$sim_pid"
+    grep -q "^applicationDirPath \"$home/.local/share/Kavrix/Quarvel\"" "$home/quarvel.log" ||
+        { echo "quarvel run by $user does not use its per-user data folder:" >&2; grep '^applicationDirPath' "$home/quarvel.log" >&2; exit 1; }
+    echo "quarvel run by $user found the camera and uses $home/.local/share/Kavrix/Quarvel"
 }
 Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -ac 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
 wait_for '^[0-9]' "$work/display"
 display=:$(head -1 "$work/display")
-start_as_user /usr/bin/kavrix-sim --model m20 >"$work/sim.log" 2>&1 </dev/null &
-pids+=($!)
-wait_for '^plugged' "$work/sim.log"
-start_as_user /usr/bin/quarvel >"$work/quarvel.log" 2>&1 </dev/null &
-quarvel_pid=$!
-pids+=("$quarvel_pid")
-sleep 8
-kill -0 "$quarvel_pid" 2>/dev/null || { echo "quarvel did not keep running:" >&2; cat "$work/quarvel.log" >&2; exit 1; }
-grep -q '^device Initialize type 3' "$work/quarvel.log" ||
-    { echo "quarvel did not find the simulated Kavrix M20:" >&2; cat "$work/quarvel.log" >&2; exit 1; }
-data_dir=$home/.local/share/Kavrix/Quarvel
-grep -q "applicationDirPath \"$data_dir\"" "$work/quarvel.log" ||
-    { echo "quarvel does not use the per-user data folder $data_dir:" >&2; cat "$work/quarvel.log" >&2; exit 1; }
-echo "quarvel ran, found the camera and uses $data_dir"
+echo "== start the installed quarvel against the installed kavrix-sim"
+run_installed nobody
+# An administrator could write to /usr/bin, but an installed copy stays out of it.
+run_installed root
 
 echo "== remove"
 dpkg -r quarvel
