@@ -19,7 +19,7 @@ cleanup() {
         wait "$pid" 2>/dev/null || true
     done
     if [ "$installed" = 1 ]; then
-        dpkg -r quarvel >/dev/null 2>&1 || true
+        dpkg --purge quarvel >/dev/null 2>&1 || true
     fi
     rm -rf "$work"
     exit "$status"
@@ -121,4 +121,6 @@ while read -r path; do
     fi
 done <"$work/files"
 [ "$left" = 0 ]
+# dpkg keeps the removal script for a later purge: purge, as this machine was before.
+dpkg --purge quarvel >/dev/null
 echo "== package installs, runs and removes cleanly"
