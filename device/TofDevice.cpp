@@ -1,17 +1,13 @@
 #include "device/TofDevice.h"
 
+#include "device/PortDiscovery.h"
 #include "device/PortRegistry.h"
 #include "device/PortRegistryWatcher.h"
-#include "device/SerialPortLock.h"
-#include "device/UsbIds.h"
 
 #include <QDebug>
-#include <QSerialPortInfo>
 
 #ifdef Q_OS_LINUX
 #include "device/UdevMonitor.h"
-
-#include <poll.h>
 #endif
 
 #ifdef Q_OS_WIN
@@ -23,19 +19,6 @@
 namespace {
 
 const QString NoPort = QStringLiteral("NULL");
-
-// A tty whose device is gone reports a hang-up; its reads return nothing, which
-// QSerialPort reports as a read error on every turn of the event loop.
-bool hungUp(const QSerialPort *port)
-{
-#ifdef Q_OS_LINUX
-    pollfd descriptor = { int(port->handle()), POLLIN, 0 };
-    return ::poll(&descriptor, 1, 0) > 0 && (descriptor.revents & (POLLHUP | POLLERR | POLLNVAL));
-#else
-    Q_UNUSED(port)
-    return false;
-#endif
-}
 
 } // namespace
 
@@ -74,61 +57,38 @@ TofDevice::~TofDevice()
     m_portName.clear();
 }
 
-template <typename SetPort, typename IsBusy>
-void TofDevice::tryPort(const QString &name, bool hasVendorIdentifier, quint16 vendorIdentifier,
-    bool hasProductIdentifier, quint16 productIdentifier, SetPort setPort, IsBusy isBusy)
+void TofDevice::tryPort(const DiscoveredPort &port)
 {
-    if (!hasVendorIdentifier || !hasProductIdentifier)
+    qDebug() << "VID" << port.vendorIdentifier;
+    qDebug() << "PID" << port.productIdentifier;
+    if (port.deviceType == NoDevice)
         return;
-    qDebug() << "VID" << vendorIdentifier;
-    qDebug() << "PID" << productIdentifier;
-    const quint8 type = UsbIds::classify(true, vendorIdentifier, true, productIdentifier);
-    if (type == NoDevice)
-        return;
-    if (type == KavrixM10)
-        qDebug().noquote() << "serialPortInfo" << name;
+    if (port.deviceType == KavrixM10)
+        qDebug().noquote() << "serialPortInfo" << port.name;
 
     // Never retarget the port object while it holds a camera: a second match
     // fails to open just as the same port opened twice would.
     bool opened = false;
     if (!m_serialPort->isOpen()) {
-        setPort();
+        port.applyTo(m_serialPort);
         opened = m_serialPort->open(QIODevice::ReadWrite);
     }
     if (!opened) {
-        qDebug() << (isBusy() ? "Port busy" : "Port cannot open");
+        qDebug() << (port.isBusy() ? "Port busy" : "Port cannot open");
         return;
     }
     // The type is announced before the name is stored: slots still see the old name.
-    m_deviceType = type;
-    emit deviceTypeChanged(type);
-    m_portName = name;
-    qDebug().noquote() << "Connected Port" << name;
+    m_deviceType = port.deviceType;
+    emit deviceTypeChanged(m_deviceType);
+    m_portName = port.name;
+    qDebug().noquote() << "Connected Port" << port.name;
 }
 
 void TofDevice::scanPorts()
 {
-    const QList<QSerialPortInfo> ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
-        tryPort(
-            info.portName(), info.hasVendorIdentifier(), info.vendorIdentifier(), info.hasProductIdentifier(),
-            info.productIdentifier(), [&] { m_serialPort->setPort(info); },
-            [&] {
-                QT_WARNING_PUSH
-                QT_WARNING_DISABLE_DEPRECATED
-                return info.isBusy();
-                QT_WARNING_POP
-            });
-    }
-
-    // Simulated cameras come after the system's own ports.
-    const QList<PortRegistry::Entry> entries = PortRegistry::readEntries(m_registryWatcher->folder());
-    for (const PortRegistry::Entry &entry : entries) {
-        tryPort(
-            entry.name, entry.hasVendorIdentifier, entry.vendorIdentifier, entry.hasProductIdentifier,
-            entry.productIdentifier, [&] { m_serialPort->setPortName(entry.device); },
-            [&] { return SerialPortLock::isBusy(entry.device); });
-    }
+    const QList<DiscoveredPort> ports = PortDiscovery::scan(m_registryWatcher->folder());
+    for (const DiscoveredPort &port : ports)
+        tryPort(port);
 }
 
 void TofDevice::handlePortRemoved()
@@ -166,8 +126,8 @@ void TofDevice::serialPortError(QSerialPort::SerialPortError error)
     // then finds no open port of that name.
     if (m_linkLossPending || !m_serialPort->isOpen() || m_portName == NoPort)
         return;
-    const bool lost
-        = error == QSerialPort::ResourceError || (error == QSerialPort::ReadError && hungUp(m_serialPort));
+    const bool lost = error == QSerialPort::ResourceError
+        || (error == QSerialPort::ReadError && PortDiscovery::hungUp(m_serialPort));
     if (!lost)
         return;
     // Not inside QSerialPort's own notification: close the port from the event loop.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QWidget>
 
+struct DiscoveredPort;
 class PortRegistryWatcher;
 class UdevMonitor;
 
@@ -53,9 +54,7 @@ private:
     void portArrived(const QString &name);
     void portRemoved(const QString &name);
     void serialPortError(QSerialPort::SerialPortError error);
-    template <typename SetPort, typename IsBusy>
-    void tryPort(const QString &name, bool hasVendorIdentifier, quint16 vendorIdentifier,
-        bool hasProductIdentifier, quint16 productIdentifier, SetPort setPort, IsBusy isBusy);
+    void tryPort(const DiscoveredPort &port);
 
     QSerialPort *m_serialPort = nullptr;
     QString m_portName;
