@@ -108,6 +108,27 @@ QByteArray pcdHeader(int width, int height)
     return header;
 }
 
+QByteArray rawFile(const quint16 *values, int count)
+{
+    QByteArray raw;
+    raw.reserve(count * 7);
+    for (int i = 0; i < count; ++i)
+        appendRawLine(raw, values[i]);
+    return raw;
+}
+
+QByteArray pcdFile(const quint16 *values, int width, int height, const LensParameters &lens)
+{
+    QByteArray pcd = pcdHeader(width, height);
+    pcd.reserve(pcd.size() + width * height * 28);
+    int i = 0;
+    for (int row = 0; row < height; ++row) {
+        for (int col = 0; col < width; ++col, ++i)
+            appendPointLine(pcd, col, row, values[i], lens);
+    }
+    return pcd;
+}
+
 } // namespace LogFormat
 
 namespace {
@@ -192,7 +213,13 @@ WriteOutcome savePng(const QString &path, const QImage &image)
     QByteArray png;
     QBuffer buffer(&png);
     buffer.open(QIODevice::WriteOnly);
-    if (!image.save(&buffer, "PNG")) {
+    // The resolution stored in the file is fixed (96 dots per inch): the
+    // default follows the screen, or its absence, so the same picture would
+    // not give the same file in the window and in the command-line tool.
+    QImage fixed = image;
+    fixed.setDotsPerMeterX(3780);
+    fixed.setDotsPerMeterY(3780);
+    if (!fixed.save(&buffer, "PNG")) {
         outcome.state = FrameLogResult::WriteFailed;
         outcome.error = describe(path, QStringLiteral("cannot encode the image"));
         return outcome;
@@ -230,6 +257,22 @@ bool isDepthMode(quint8 frameMode)
 }
 
 } // namespace
+
+namespace LogFiles {
+
+Outcome writeNew(const QString &path, const QByteArray &data)
+{
+    const WriteOutcome outcome = writeNewFile(path, data);
+    return { outcome.state, outcome.error };
+}
+
+Outcome savePng(const QString &path, const QImage &image)
+{
+    const WriteOutcome outcome = ::savePng(path, image);
+    return { outcome.state, outcome.error };
+}
+
+} // namespace LogFiles
 
 QStringList FrameLogResult::messages() const
 {
@@ -374,10 +417,7 @@ FrameLogResult FrameLogger::record(const quint16 *values, int count, int width, 
     m_logIndex = qMax(m_logIndex, n);
     result.index = n;
 
-    QByteArray raw;
-    raw.reserve(count * 7);
-    for (int i = 0; i < count; ++i)
-        LogFormat::appendRawLine(raw, values[i]);
+    QByteArray raw = LogFormat::rawFile(values, count);
     result.rawPath = filePath(m_folder, n, QStringLiteral("txt"));
     const WriteOutcome rawOutcome = writeNewFile(result.rawPath, raw);
     result.raw = rawOutcome.state;
@@ -389,13 +429,7 @@ FrameLogResult FrameLogger::record(const quint16 *values, int count, int width, 
         while (QFileInfo::exists(filePath(m_folder, m, QStringLiteral("pcd"))))
             ++m;
         result.pcdIndex = m;
-        QByteArray pcd = LogFormat::pcdHeader(width, height);
-        pcd.reserve(pcd.size() + count * 28);
-        int i = 0;
-        for (int row = 0; row < height; ++row) {
-            for (int col = 0; col < width; ++col, ++i)
-                LogFormat::appendPointLine(pcd, col, row, values[i], lens);
-        }
+        const QByteArray pcd = LogFormat::pcdFile(values, width, height, lens);
         result.pcdPath = filePath(m_folder, m, QStringLiteral("pcd"));
         const WriteOutcome pcdOutcome = writeNewFile(result.pcdPath, pcd);
         result.pcd = pcdOutcome.state;

@@ -25,6 +25,10 @@ void appendPointLine(QByteArray &out, int col, int row, quint16 value, const Len
 QByteArray pointLine(int index, int imageWidth, quint16 value, const LensParameters &lens);
 // The 11 header lines of an ASCII PCD v0.7 file of width x height points.
 QByteArray pcdHeader(int width, int height);
+// The whole raw value file of `count` values.
+QByteArray rawFile(const quint16 *values, int count);
+// The whole PCD file of a width x height depth frame: header and one point line per pixel.
+QByteArray pcdFile(const quint16 *values, int width, int height, const LensParameters &lens);
 
 } // namespace LogFormat
 
@@ -56,6 +60,22 @@ struct FrameLogResult
     // The lines for the message log, failures first, then one summary line.
     QStringList messages() const;
 };
+
+// Writing the log files: a new file is written whole through a hidden
+// temporary and renamed into place, never replacing an existing file; a PNG
+// replaces an earlier image of its name only once it is complete.
+namespace LogFiles {
+
+struct Outcome
+{
+    FrameLogResult::FileState state = FrameLogResult::Written;
+    QString error; // "<path>: <reason>" when not written
+};
+
+Outcome writeNew(const QString &path, const QByteArray &data);
+Outcome savePng(const QString &path, const QImage &image);
+
+} // namespace LogFiles
 
 // Records one frame at a time as LogN.txt (raw values), LogM.pcd (points of a
 // depth or point-cloud frame) and LogN.png (the image as displayed).
