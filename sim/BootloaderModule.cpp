@@ -26,6 +26,10 @@ const QCommandLineOption PacketTimeoutOption(QStringLiteral("boot-packet-timeout
 const QCommandLineOption ReplyDelayOption(QStringLiteral("boot-reply-delay"),
     QStringLiteral("Bootloader: answer each message after this many milliseconds."), QStringLiteral("ms"),
     QStringLiteral("0"));
+const QCommandLineOption ReturnOption(QStringLiteral("boot-return"),
+    QStringLiteral("Bootloader: after a whole image, restart as this camera model (m10 or m20) half a "
+                   "second later, as a camera does with its new firmware."),
+    QStringLiteral("model"));
 
 } // namespace
 
@@ -43,8 +47,8 @@ bool BootloaderModule::isActive() const
 
 void BootloaderModule::addOptions(QCommandLineParser &parser)
 {
-    parser.addOptions(
-        { OutputOption, QueryValueOption, MuteAfterOption, PacketTimeoutOption, ReplyDelayOption });
+    parser.addOptions({ OutputOption, QueryValueOption, MuteAfterOption, PacketTimeoutOption,
+        ReplyDelayOption, ReturnOption });
 }
 
 bool BootloaderModule::applyOptions(const QCommandLineParser &parser, QString *error)
@@ -74,6 +78,14 @@ bool BootloaderModule::applyOptions(const QCommandLineParser &parser, QString *e
     if (!ok || m_replyDelay < 0) {
         *error = QStringLiteral("invalid reply delay \"%1\"").arg(parser.value(ReplyDelayOption));
         return false;
+    }
+    if (parser.isSet(ReturnOption)) {
+        SimCamera::Model model;
+        if (!SimCamera::modelFromName(parser.value(ReturnOption), &model) || model == SimCamera::Bootloader) {
+            *error = QStringLiteral("invalid --boot-return \"%1\"").arg(parser.value(ReturnOption));
+            return false;
+        }
+        m_returnModel = int(model);
     }
     return true;
 }
@@ -152,11 +164,15 @@ bool BootloaderModule::handleCommand(const QByteArray &command)
         m_packetTimer.start();
         reply(0x02);
         return true;
-    case 0x0B:
+    case 0x0B: {
+        const bool whole = m_sizeKnown && m_image.size() == m_expectedLength;
         if (m_sizeKnown)
             writeImage();
         resetTransfer();
+        if (whole && m_returnModel >= 0)
+            camera().reenumerate(SimCamera::Model(m_returnModel), 500);
         return true;
+    }
     default:
         return false;
     }

@@ -16,7 +16,8 @@
 // Options: --firmware-out <file>, --boot-query-value <n> (the value byte of the
 // query answer), --boot-mute-after <n> (stop answering once n data packets
 // have arrived), --boot-packet-timeout <ms> (give up a transfer when no packet
-// comes), --boot-reply-delay <ms>. Control lines: "boot mute",
+// comes), --boot-reply-delay <ms>, --boot-return <m10|m20> (come back as a
+// camera after a whole image). Control lines: "boot mute",
 // "boot unmute". Events: "bootloader size <n>", "bootloader packet <k>",
 // "bootloader bad-packet <k> <reason>", "bootloader image-written <n> <file>",
 // "bootloader end-incomplete <received> <expected>", "bootloader muted",
@@ -49,6 +50,7 @@ private:
     int m_muteAfter = -1;
     int m_replyDelay = 0;
     bool m_muted = false;
+    int m_returnModel = -1; // --boot-return, -1 for none
 
     bool m_sizeKnown = false;
     int m_expectedLength = 0;

@@ -56,6 +56,8 @@ public:
     void start();
 
     Model model() const { return m_model; }
+    // For a module's options: the model to start as, instead of --model.
+    void setInitialModel(Model model) { setModel(model); }
     static QString modelName(Model model);
     static bool modelFromName(const QString &name, Model *model);
     int width() const;

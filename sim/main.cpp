@@ -1,6 +1,7 @@
 #include "sim/BootloaderModule.h"
 #include "sim/CalibrationModule.h"
 #include "sim/DeviceInfoModule.h"
+#include "sim/ReplayModule.h"
 #include "sim/SimCamera.h"
 #include "sim/StreamModule.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char *argv[])
     SimCamera camera;
     // Feature modules, one line each:
     camera.addModule<BootloaderModule>();
+    camera.addModule<ReplayModule>(); // before the live modules: it answers for them while replaying
     camera.addModule<DeviceInfoModule>();
     camera.addModule<StreamModule>();
     camera.addModule<CalibrationModule>();
