@@ -39,7 +39,7 @@ QByteArray file(
     };
     for (int row = 0; row < height; ++row) {
         for (int col = 0; col < width; ++col) {
-            const Point3D point = LogFormat::projectPixel(col, row, values[row * width + col], lens);
+            const Point3D point = PointProjection::projectPixel(col, row, values[row * width + col], lens);
             putFloat(point.x);
             putFloat(point.y);
             putFloat(point.z);

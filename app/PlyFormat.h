@@ -1,7 +1,7 @@
 #ifndef PLYFORMAT_H
 #define PLYFORMAT_H
 
-#include "app/FrameLogger.h"
+#include "frames/PointProjection.h"
 
 #include <QByteArray>
 #include <QImage>

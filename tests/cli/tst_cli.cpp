@@ -276,7 +276,7 @@ void TestCli::capture()
     for (int i = 0; i < values.size(); ++i) {
         const QList<QByteArray> fields = lines[dataLine + i].split(' ');
         QVERIFY(fields.size() >= 3);
-        const Point3D p = LogFormat::projectPixel(i % s.width, i / s.width, values[i], lens);
+        const Point3D p = PointProjection::projectPixel(i % s.width, i / s.width, values[i], lens);
         const double expected[3] = { p.x, p.y, p.z };
         for (int k = 0; k < 3; ++k)
             QVERIFY2(qAbs(fields[k].toDouble() - expected[k]) <= 1e-5 * (1 + qAbs(expected[k])),
