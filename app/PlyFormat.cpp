@@ -29,7 +29,9 @@ QByteArray file(
     const int start = out.size();
     out.resize(start + width * height * VertexSize);
     char *p = out.data() + start;
-    const bool coloured = colours.width() == width && colours.height() == height;
+    const QImage rgb = colours.width() == width && colours.height() == height
+        ? colours.convertToFormat(QImage::Format_RGB888)
+        : QImage();
     const auto putFloat = [&p](double value) {
         const float f = float(value);
         quint32 bits;
@@ -38,15 +40,14 @@ QByteArray file(
             *p++ = char(bits >> (8 * k));
     };
     for (int row = 0; row < height; ++row) {
+        const uchar *line = rgb.isNull() ? nullptr : rgb.constScanLine(row);
         for (int col = 0; col < width; ++col) {
             const Point3D point = PointProjection::projectPixel(col, row, values[row * width + col], lens);
             putFloat(point.x);
             putFloat(point.y);
             putFloat(point.z);
-            const QRgb rgb = coloured ? colours.pixel(col, row) : qRgb(0, 0, 0);
-            *p++ = char(qRed(rgb));
-            *p++ = char(qGreen(rgb));
-            *p++ = char(qBlue(rgb));
+            for (int k = 0; k < 3; ++k)
+                *p++ = line ? char(line[3 * col + k]) : '\0';
         }
     }
     return out;

@@ -262,6 +262,16 @@ void TestCli::capture()
     if (frameType != 1)
         return;
 
+    // Each vertex carries its pixel's colour in the picture.
+    const QByteArray ply = readFile(out + "/frame_000000.ply");
+    const int body = ply.indexOf("end_header\n") + 11;
+    QCOMPARE(ply.size() - body, 15 * values.size());
+    for (int i = 0; i < values.size(); i += 997) {
+        const QRgb rgb = picture.pixel(i % s.width, i / s.width);
+        const char *v = ply.constData() + body + 15 * i + 12;
+        QCOMPARE(qRgb(quint8(v[0]), quint8(v[1]), quint8(v[2])), rgb);
+    }
+
     // The PLY file as PCL reads it: every pixel, at the PCD log's points.
     const QString converter = QStandardPaths::findExecutable("pcl_ply2pcd");
     if (converter.isEmpty())
