@@ -14,6 +14,9 @@ packages=(
     clang libclang-rt-14-dev
     pcl-tools
     librsvg2-bin
+    # Debian's default interface font, and one with the full-width forms
+    # (the inspector's "X：") that DejaVu lacks.
+    fonts-dejavu-core fonts-wqy-microhei
 )
 packages+=("$@")
 
