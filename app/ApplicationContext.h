@@ -16,6 +16,10 @@ public:
 
     TofDevice *device() const { return m_device; }
 
+    // The interface font the fixed window layouts are made for: the desktop's
+    // default family at 8 points (larger defaults would clip the labels).
+    static void useInterfaceFont();
+
 private:
     TofDevice *m_device;
 };

@@ -2,6 +2,7 @@
 #include "ui_MainWindow.h"
 
 #include "app/DeviceState.h"
+#include "app/WindowPlacement.h"
 #include "calibration/Calibration.h"
 #include "check/CheckBoard.h"
 #include "device/BusyWait.h"
@@ -24,10 +25,14 @@
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QLockFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
 #include <QSerialPort>
+#include <QStandardPaths>
+#include <QStatusBar>
 #include <QUrl>
 
 namespace {
@@ -57,6 +62,28 @@ QUrl repositoryUrl()
     return QUrl(QStringLiteral("ftp://firmware.kavrix.example/quarvel/"));
 }
 
+// The windows of other running instances cannot be seen from here, but their
+// number can: each instance holds the lowest numbered lock that was free when
+// it started. Returns that number.
+int claimInstanceSlot(std::unique_ptr<QLockFile> *held)
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        return 0;
+    for (int slot = 0; slot < 16; ++slot) {
+        auto lock = std::make_unique<QLockFile>(folder + QStringLiteral("/quarvel-window-%1.lock").arg(slot));
+        // An instance that died leaves a lock whose process is gone: free again.
+        lock->setStaleLockTime(0);
+        if (lock->tryLock(0)) {
+            *held = std::move(lock);
+            return slot;
+        }
+    }
+    return 0;
+}
+
+constexpr int StatusUpdateMs = 250;
+
 } // namespace
 
 MainWindow::MainWindow(TofDevice *device, QWidget *parent)
@@ -70,8 +97,22 @@ MainWindow::MainWindow(TofDevice *device, QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
         move(available.width() / 5, available.height() / 5);
+        WindowPlacement::placeWhenShown(this, pos(), {}, claimInstanceSlot(&instanceLock));
     }
     setFixedSize(size());
+
+    // Settings go to the camera when the user has finished typing (Return,
+    // leaving the field), the arrows or the wheel: never one per keystroke.
+    for (QAbstractSpinBox *spinBox : findChildren<QAbstractSpinBox *>())
+        spinBox->setKeyboardTracking(false);
+
+    statusLabel = new QLabel(this);
+    statusLabel->setObjectName(QStringLiteral("labelStatus"));
+    statusBar()->addWidget(statusLabel, 1);
+    statusClock.start();
+    statusTimer.setInterval(StatusUpdateMs);
+    connect(&statusTimer, &QTimer::timeout, this, &MainWindow::updateStatusLine);
+    statusTimer.start();
 
     rangeSlider = new RangeSlider(this);
     rangeSlider->setGeometry(10, 390, 295, 30);
@@ -119,6 +160,7 @@ MainWindow::MainWindow(TofDevice *device, QWidget *parent)
         &MainWindow::filterTypeSelect);
     connect(
         ui->checkBoxShowPoint, &QCheckBox::stateChanged, this, &MainWindow::checkBoxShowPoint_CheckChanged);
+    updateStatusLine();
 }
 
 MainWindow::~MainWindow()
@@ -148,6 +190,33 @@ PictureBox *MainWindow::pictureBox() const
 WidgetPointCloud *MainWindow::pointCloud() const
 {
     return pointCloudWindow;
+}
+
+QString MainWindow::statusLine() const
+{
+    return statusLabel->text();
+}
+
+StreamStatus::Counters MainWindow::streamCounters() const
+{
+    return { framesShown, frameFramer.dropCount(), frameFramer.bytesReceived() };
+}
+
+void MainWindow::updateStatusLine()
+{
+    const bool streaming = deviceState().isStreaming == 1;
+    const qint64 now = statusClock.elapsed();
+    if (streaming && !statusStreaming)
+        streamStatus.start(now, streamCounters());
+    statusStreaming = streaming;
+    if (streaming) {
+        streamStatus.sample(now, streamCounters());
+        statusLabel->setText(streamStatus.streamingText());
+        return;
+    }
+    QSerialPort *port = device ? device->serialPort() : nullptr;
+    statusLabel->setText(StreamStatus::idleText(
+        ui->label_Device->text(), port && port->isOpen() ? port->portName() : QString()));
 }
 
 void MainWindow::buildMenus()
@@ -329,7 +398,7 @@ void MainWindow::checkBoxHDR_CheckChanged()
         sendCommand(Commands::HdrOff);
         appendInfo(QStringLiteral("HDR disabled"));
         ui->spinBoxHDR_HighTime->setEnabled(false);
-        ui->spinBoxTime->setMaximum(4000);
+        ui->spinBoxTime->setMaximum(maximumIntegrationTime);
         ui->comboBoxFrameType->setEnabled(true);
     }
 }
@@ -414,6 +483,7 @@ void MainWindow::processFrame(const char *frame, int size)
     state.frameStatus = FrameFormat::status(frame, pixelCount);
     if (state.frameStatus == FrameFormat::StatusHidden)
         return;
+    ++framesShown;
 
     // Slots run from here on may change the mode or delete windows: work with
     // this frame's mode and re-check every pointer after each call out.
@@ -555,8 +625,10 @@ void MainWindow::getDeviceInfo()
 
     if (!state.deviceInfoReceived) {
         appendInfo(QStringLiteral("Get device info failed!"));
-        if (cameraPresent)
+        if (cameraPresent) {
             ui->pushButtonStart->setEnabled(true);
+            ui->pushButtonStart->setToolTip(QString());
+        }
         return;
     }
     state.deviceInfoReceived = false;
@@ -570,8 +642,10 @@ void MainWindow::getDeviceInfo()
     for (const QString &line : DeviceInfoReply::summaryLines(state, type))
         appendInfo(line);
 
-    if (cameraPresent)
+    if (cameraPresent) {
         ui->pushButtonStart->setEnabled(true);
+        ui->pushButtonStart->setToolTip(QString());
+    }
 }
 
 void MainWindow::frameTypeSelect()
@@ -663,12 +737,19 @@ void MainWindow::deviceInitialize(quint8 type)
         }
 
         ui->spinBoxTime->setValue(300);
+        maximumIntegrationTime = geometry.maximumIntegrationTime;
         ui->spinBoxTime->setMaximum(geometry.maximumIntegrationTime);
         ui->spinBoxHDR_HighTime->setMaximum(geometry.maximumIntegrationTime);
 
         ui->pushButtonGetInfo->setEnabled(true);
-        if (type == TofDevice::KavrixM10)
+        if (type == TofDevice::KavrixM10) {
             ui->pushButtonStart->setEnabled(true);
+            ui->pushButtonStart->setToolTip(QString());
+        } else {
+            ui->pushButtonStart->setToolTip(
+                QStringLiteral("Waiting for \"getInfo\": the Kavrix M20 streams once its device "
+                               "information has been read"));
+        }
         break;
     }
 
@@ -678,6 +759,7 @@ void MainWindow::deviceInitialize(quint8 type)
         state.frameBuffer.clear();
         ui->pushButtonGetInfo->setEnabled(false);
         ui->pushButtonStart->setEnabled(false);
+        ui->pushButtonStart->setToolTip(QString());
         ui->label_Device->setText(QStringLiteral("No Device"));
         ui->comboBoxFrameType->setCurrentIndex(1);
         if (state.isStreaming == 1)
@@ -704,6 +786,14 @@ void MainWindow::slotCheckRepository()
 
 void MainWindow::slotDRNU_Calibration()
 {
+    // Two calibration windows would both read the port and take each other's
+    // frames: bring the open one forward instead.
+    if (calibrationWindow) {
+        calibrationWindow->show();
+        calibrationWindow->raise();
+        calibrationWindow->activateWindow();
+        return;
+    }
     disconnectFrameReader();
     hidePictureWindow();
     calibrationWindow = new Calibration(device);

@@ -2,12 +2,14 @@
 #define MAINWINDOW_H
 
 #include "app/FrameLogger.h"
+#include "app/StreamStatus.h"
 #include "frames/FrameFramer.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTimer>
 #include <QVector>
 #include <memory>
 
@@ -18,6 +20,8 @@ class DeviceInfo;
 class FrameColorizer;
 class ImageColorizer;
 class PictureBox;
+class QLabel;
+class QLockFile;
 class QMenu;
 class RangeSlider;
 class TofDevice;
@@ -44,6 +48,8 @@ public:
     WidgetPointCloud *pointCloud() const;
     DepthFilter *filter() const { return depthFilter; }
     quint8 currentFrameMode() const { return frameMode; }
+    // The status bar's live line.
+    QString statusLine() const;
 
 signals:
     void pictureReady(quint8 mode);
@@ -102,6 +108,8 @@ private:
     void logFrame(const quint16 *rawValues, int count, quint8 mode, const QImage &image);
     // One accepted frame (frame data and trailer, marker excluded), in stream order.
     void processFrame(const char *frame, int size);
+    StreamStatus::Counters streamCounters() const;
+    void updateStatusLine();
 
     Ui::MainWindow *ui;
     TofDevice *device;
@@ -130,6 +138,17 @@ private:
     FrameLogger frameLogger;
     bool hdrEnabled = false;
     quint8 frameMode = 1;
+    // The integration time maximum of the open camera, without HDR.
+    int maximumIntegrationTime = 4000;
+    // Status line: counted per shown frame, read a few times a second.
+    quint64 framesShown = 0;
+    StreamStatus streamStatus;
+    QElapsedTimer statusClock;
+    QTimer statusTimer;
+    QLabel *statusLabel = nullptr;
+    bool statusStreaming = false;
+    // Held while the window exists; tells later instances where not to open.
+    std::unique_ptr<QLockFile> instanceLock;
 };
 
 #endif // MAINWINDOW_H

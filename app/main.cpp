@@ -2,18 +2,13 @@
 #include "app/MainWindow.h"
 
 #include <QApplication>
-#include <QFont>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Quarvel"));
     QApplication::setOrganizationName(QStringLiteral("Kavrix"));
-    // The windows have fixed geometry laid out for an 8-point interface font;
-    // larger desktop defaults would clip their labels.
-    QFont font = QApplication::font();
-    font.setPointSize(8);
-    QApplication::setFont(font);
+    ApplicationContext::useInterfaceFont();
 
     auto *context = new ApplicationContext;
     auto *window = new MainWindow(context->device());

@@ -1,5 +1,6 @@
 #include "calibration/Calibration.h"
 
+#include "app/WindowPlacement.h"
 #include "ui_Calibration.h"
 
 #include "app/DeviceState.h"
@@ -57,13 +58,19 @@ Calibration::Calibration(TofDevice *device, QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
         move(available.width() / 16 * 5, available.height() / 2);
+        WindowPlacement::placeWhenShown(this, pos());
     }
+    // Values are taken when the user has finished typing, not per keystroke.
+    for (QAbstractSpinBox *spinBox : findChildren<QAbstractSpinBox *>())
+        spinBox->setKeyboardTracking(false);
 
     appDirPath = deviceState().appDirPath;
     workingSubdir = deviceState().workingSubdir;
     qDebug() << appDirPath + workingSubdir;
 
     curve = new InfoDRNUCurve;
+    // The plot opens beside this window, never over its fields.
+    WindowPlacement::placeWhenShown(curve, curve->pos(), { this });
 
     boxLength = ui->spinBoxBoxLength->value();
     connect(

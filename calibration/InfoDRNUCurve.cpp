@@ -1,5 +1,6 @@
 #include "calibration/InfoDRNUCurve.h"
 
+#include "app/WindowPlacement.h"
 #include "ui_InfoDRNUCurve.h"
 
 #include <QGuiApplication>
@@ -34,6 +35,7 @@ InfoDRNUCurve::InfoDRNUCurve(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
         move(available.width() / 5 * 3, available.height() / 5);
+        WindowPlacement::placeWhenShown(this, pos());
     }
 
     m_plot = new QwtPlot(this);

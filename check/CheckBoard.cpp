@@ -1,4 +1,5 @@
 #include "check/CheckBoard.h"
+#include "app/WindowPlacement.h"
 
 #include "app/DeviceState.h"
 #include "check/CheckMeasurement.h"
@@ -17,6 +18,8 @@ CheckBoard::CheckBoard(TofDevice *device, QWidget *parent)
     ui->setupUi(this);
     // The window stays alive, hidden, when closed and never keeps the application running.
     setAttribute(Qt::WA_QuitOnClose, false);
+    // No place of its own: opens in the middle of the screen, clear of the main window.
+    WindowPlacement::placeWhenShown(this, std::nullopt);
     initPointTable();
 
     if (device) {

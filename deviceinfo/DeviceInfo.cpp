@@ -1,4 +1,5 @@
 #include "deviceinfo/DeviceInfo.h"
+#include "app/WindowPlacement.h"
 #include "ui_DeviceInfo.h"
 
 #include "app/DeviceState.h"
@@ -19,6 +20,8 @@ DeviceInfo::DeviceInfo(TofDevice *device, QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // No place of its own: opens in the middle of the screen, clear of the main window.
+    WindowPlacement::placeWhenShown(this, std::nullopt);
     deviceState().appDirPath = AppPaths::appDirPath();
     qDebug() << "applicationDirPath" << deviceState().appDirPath;
 }

@@ -1,4 +1,5 @@
 #include "deviceinfo/LensInfo.h"
+#include "app/WindowPlacement.h"
 #include "ui_LensInfo.h"
 
 #include "app/DeviceState.h"
@@ -15,6 +16,8 @@ LensInfo::LensInfo(TofDevice *device, QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // No place of its own: opens in the middle of the screen, clear of the main window.
+    WindowPlacement::placeWhenShown(this, std::nullopt);
     const DeviceState &state = deviceState();
     ui->doubleSpinBoxCameraFactor->setValue(state.cameraFactor);
     ui->doubleSpinBoxCameraCx->setValue(state.cameraCx);

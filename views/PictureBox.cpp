@@ -1,6 +1,7 @@
 #include "views/PictureBox.h"
 
 #include "app/DeviceState.h"
+#include "app/WindowPlacement.h"
 #include "views/PictureGeometry.h"
 #include "views/ShowPoint.h"
 
@@ -21,6 +22,7 @@ PictureBox::PictureBox(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
         move(3 * (available.width() / 5), available.height() / 5);
+        WindowPlacement::placeWhenShown(this, pos());
     }
     setWindowTitle(QStringLiteral("Depth image"));
 

@@ -1,4 +1,5 @@
 #include "views/ShowPoint.h"
+#include "app/WindowPlacement.h"
 
 #include "app/DeviceState.h"
 
@@ -11,6 +12,8 @@ ShowPoint::ShowPoint(QWidget *parent)
     ui->setupUi(this);
     setWindowFlags(windowType() | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
     setAttribute(Qt::WA_QuitOnClose, false);
+    // No place of its own: opens in the middle of the screen, clear of the main window.
+    WindowPlacement::placeWhenShown(this, std::nullopt);
 
     setRange(deviceState().imageWidth - 1, deviceState().imageHeight - 1);
 

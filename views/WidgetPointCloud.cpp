@@ -1,6 +1,7 @@
 #include "views/WidgetPointCloud.h"
 
 #include "app/DeviceState.h"
+#include "app/WindowPlacement.h"
 #include "views/FunctionDistance.h"
 
 #include "ui_WidgetPointCloud.h"
@@ -20,6 +21,7 @@ WidgetPointCloud::WidgetPointCloud(QWidget *parent)
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         const QRect available = screen->availableGeometry();
         move(3 * (available.width() / 5), available.height() / 5);
+        WindowPlacement::placeWhenShown(this, pos());
     }
     ui->setupUi(this);
     setWindowTitle(QStringLiteral("Pointcloud"));

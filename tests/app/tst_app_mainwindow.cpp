@@ -3,6 +3,7 @@
 
 #include "app/DeviceState.h"
 #include "app/MainWindow.h"
+#include "calibration/Calibration.h"
 #include "device/TofDevice.h"
 #include "frames/DepthFilter.h"
 #include "tests/support/SimProcess.h"
@@ -14,8 +15,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSerialPort>
 #include <QSpinBox>
 #include <QTextEdit>
 #include <QtTest>
@@ -72,6 +76,11 @@ private slots:
     void mainWindowCommands();
     void frameTypeCommands();
     void hdrSendsIntegrationTimeTwice();
+    void spinBoxSendsWhenFinished_data();
+    void spinBoxSendsWhenFinished();
+    void statusLine_data();
+    void statusLine();
+    void oneCalibrationWindow();
     void unplugWhileStreamingAndReplug();
     void bootloaderUnplugKeepsType();
     void secondCameraIsIgnored();
@@ -173,6 +182,16 @@ void TestMainWindow::cameraPresentAtStartUp()
     QVERIFY(window->pointCloud());
     // Connections are made after the device initialisation: nothing was sent.
     QVERIFY(takeTranscript(*sim).isEmpty());
+
+    // Start waits for the device information, and says so.
+    QVERIFY(widget<QPushButton>("pushButtonStart")->toolTip().contains("\"getInfo\""));
+    // HDR on and off gives back this camera's own maximum.
+    widget<QCheckBox>("checkBoxHDR")->setChecked(true);
+    widget<QCheckBox>("checkBoxHDR")->setChecked(false);
+    QCOMPARE(widget<QSpinBox>("spinBoxTime")->maximum(), 5000);
+    window->getDeviceInfo();
+    QVERIFY(widget<QPushButton>("pushButtonStart")->isEnabled());
+    QVERIFY(widget<QPushButton>("pushButtonStart")->toolTip().isEmpty());
 }
 
 void TestMainWindow::m10PluggedLater()
@@ -311,6 +330,102 @@ void TestMainWindow::hdrSendsIntegrationTimeTwice()
     // Already at 300: the value does not change, so it is sent once.
     widget<QCheckBox>("checkBoxHDR")->setChecked(true);
     QCOMPARE(takeTranscript(*sim), (QStringList { "23 23 07", "24 24 01 2C" }));
+}
+
+void TestMainWindow::spinBoxSendsWhenFinished_data()
+{
+    QTest::addColumn<QString>("spinBox");
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("sent");
+    QTest::newRow("integration time") << "spinBoxTime"
+                                      << "4000"
+                                      << "24 24 0F A0";
+    QTest::newRow("min amplitude") << "spinBoxAmplitude"
+                                   << "150"
+                                   << "25 25 00 96";
+    QTest::newRow("distance offset") << "spinBoxDistanceOffset"
+                                     << "-150"
+                                     << "29 29 FF D4";
+}
+
+void TestMainWindow::spinBoxSendsWhenFinished()
+{
+    QFETCH(QString, spinBox);
+    QFETCH(QString, typed);
+    QFETCH(QString, sent);
+    sim = std::make_unique<SimProcess>();
+    QVERIFY(sim->start({ "--model", "m10", "--fps", "5" }));
+    createWindow();
+    QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
+    takeTranscript(*sim);
+
+    // Typing sends nothing; Return sends the value once.
+    auto *box = widget<QSpinBox>(qPrintable(spinBox));
+    box->selectAll();
+    QTest::keyClicks(box, typed);
+    QVERIFY(takeTranscript(*sim).isEmpty());
+    QTest::keyClick(box, Qt::Key_Return);
+    QCOMPARE(takeTranscript(*sim), QStringList { sent });
+}
+
+void TestMainWindow::statusLine_data()
+{
+    QTest::addColumn<int>("fps");
+    QTest::newRow("30 frames/s") << 30;
+    QTest::newRow("100 frames/s") << 100;
+}
+
+void TestMainWindow::statusLine()
+{
+    QFETCH(int, fps);
+    // Noise after every frame: every frame but the first follows a dropped block.
+    sim = std::make_unique<SimProcess>();
+    QVERIFY(sim->start({ "--model", "m10", "--fps", QString::number(fps), "--garbage", "40" }));
+    createWindow();
+    const QString idle = QStringLiteral("Kavrix M10 on ") + device->serialPort()->portName();
+    QTRY_COMPARE(window->statusLine(), idle);
+
+    QSignalSpy shown(window.get(), &MainWindow::pictureReady);
+    QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
+    WindowTest::waitUntil([] { return false; }, 2500);
+    const QString line = window->statusLine();
+    const int framesSeen = shown.size();
+
+    const QRegularExpression format(QStringLiteral(
+        "^(\\d+\\.\\d) fps, (\\d+) frames shown, (\\d+) blocks dropped, (\\d+\\.\\d\\d) MB/s$"));
+    const QRegularExpressionMatch m = format.match(line);
+    QVERIFY2(m.hasMatch(), qPrintable(line));
+    const double rate = m.captured(1).toDouble();
+    const int frames = m.captured(2).toInt();
+    const int dropped = m.captured(3).toInt();
+    const double megabytes = m.captured(4).toDouble();
+    // Rates are timing: generous bounds, against the simulator's own pace.
+    QVERIFY2(rate > 0.5 * fps && rate < 1.2 * fps, qPrintable(line));
+    // The line is at most a few updates old.
+    QVERIFY2(frames <= framesSeen && frames >= framesSeen - fps / 2 - 2, qPrintable(line));
+    QVERIFY2(dropped >= frames - fps / 2 && dropped <= frames + 1, qPrintable(line));
+    const double frameMegabytes = (2 * 9600 + 4 + 4 + 20) / 1e6;
+    QVERIFY2(
+        qAbs(megabytes - rate * frameMegabytes) <= 0.25 * rate * frameMegabytes + 0.01, qPrintable(line));
+
+    QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
+    QTRY_COMPARE(window->statusLine(), idle);
+}
+
+void TestMainWindow::oneCalibrationWindow()
+{
+    createWindow();
+    QAction *calibrate = window->menuBar()->actions().at(1)->menu()->actions().at(0);
+    calibrate->trigger();
+    calibrate->trigger();
+    int open = 0;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        open += qobject_cast<Calibration *>(w) && w->isVisible() ? 1 : 0;
+    QCOMPARE(open, 1);
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<Calibration *>(w))
+            delete w;
+    }
 }
 
 void TestMainWindow::unplugWhileStreamingAndReplug()
