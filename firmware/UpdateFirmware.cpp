@@ -1,4 +1,5 @@
 #include "firmware/UpdateFirmware.h"
+#include "app/WindowPlacement.h"
 
 #include "ui_UpdateFirmware.h"
 
@@ -31,10 +32,21 @@ UpdateFirmware::UpdateFirmware(TofDevice *device, QWidget *parent)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // No place of its own: opens in the middle of the screen, clear of the main window.
+    WindowPlacement::placeWhenShown(this, std::nullopt);
 
     m_replyTimer.setSingleShot(true);
     m_replyTimer.setInterval(DefaultReplyTimeout);
     connect(&m_replyTimer, &QTimer::timeout, this, &UpdateFirmware::replyTimedOut);
+
+    // The device link closes the port the moment the bootloader is removed;
+    // a transfer then has nobody to talk to, so it stops at once.
+    if (QSerialPort *serial = port()) {
+        connect(serial, &QIODevice::aboutToClose, this, [this] {
+            if (m_transfer.isRunning())
+                stopTransfer(QStringLiteral("Connection to the bootloader lost, firmware update stopped"));
+        });
+    }
 }
 
 UpdateFirmware::~UpdateFirmware()
