@@ -114,8 +114,9 @@ private:
             if (w && w->isVisible())
                 keepClear << w->frameGeometry();
         }
-        // A tool window without a place of its own leaves the main window free.
-        if (!m_preferred) {
+        // A window without a place of its own, or one that has to move anyway,
+        // leaves the main window's controls free where there is room.
+        if (!m_preferred || !available.contains(preferred)) {
             const QWidgetList windows = QApplication::topLevelWidgets();
             for (const QWidget *w : windows) {
                 if (w != m_window && w->isVisible() && qobject_cast<const QMainWindow *>(w))
