@@ -184,7 +184,7 @@ int decodeHeader(const QByteArray &bytes, Header *h, QString *error)
         return fail(QStringLiteral("damaged header"));
     out.deviceInfoPayload = QByteArray(p + FixedHeaderSize, int(blockSize));
     if ((out.deviceType != 2 && out.deviceType != 3) || out.frameType > 2 || out.width <= 0 || out.height <= 0
-        || out.frameLength != 2 * out.width * out.height + 4 || out.frameLength > MaxBlockSize)
+        || out.frameLength != 2 * qint64(out.width) * out.height + 4 || out.frameLength > MaxBlockSize)
         return fail(QStringLiteral("the header describes no Kavrix camera stream"));
     *h = out;
     return int(size);
