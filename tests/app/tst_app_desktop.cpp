@@ -2,7 +2,6 @@
 // where each opens, and whether every text of every form is shown whole.
 
 #include "app/ApplicationContext.h"
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "app/WindowPlacement.h"
 #include "calibration/Calibration.h"
@@ -30,7 +29,6 @@ class TestDesktop : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-
     void placement_data();
     void placement();
     void placementProperties();
@@ -39,97 +37,61 @@ private slots:
 
 private:
     std::unique_ptr<TofDevice> device;
-    std::unique_ptr<MainWindow> mainWindow;
-    std::unique_ptr<MainWindow> secondMainWindow;
-    std::unique_ptr<PictureBox> picture;
-    std::unique_ptr<WidgetPointCloud> pointCloud;
-    QPointer<Calibration> calibration;
-    QPointer<UpdateFirmware> firmware;
-    QPointer<LensInfo> lens;
-    std::unique_ptr<CheckBoard> checkBoard;
+    // Every window the program opens, in the order opened, with the place its
+    // code gives it (none: it has no place of its own).
+    QList<QPair<QPointer<QWidget>, QPoint>> opened;
 };
 
 void TestDesktop::initTestCase()
 {
     isolateRegistry();
     ApplicationContext::useInterfaceFont();
-    QVERIFY(QGuiApplication::primaryScreen());
-    qInfo() << "screen" << QGuiApplication::primaryScreen()->geometry() << "font"
-            << QApplication::font().family() << QApplication::font().pointSize();
-
-    // Every window the program opens, as it opens them, without a camera.
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const int w = area.width();
+    const int h = area.height();
     device = std::make_unique<TofDevice>();
-    mainWindow = std::make_unique<MainWindow>(device.get());
-    mainWindow->show();
-    QVERIFY(QTest::qWaitForWindowExposed(mainWindow.get()));
-    // A second instance of the program opens where the first would.
-    secondMainWindow = std::make_unique<MainWindow>(device.get());
-    secondMainWindow->show();
-    picture = std::make_unique<PictureBox>();
-    picture->show();
-    picture->inspector()->show();
-    pointCloud = std::make_unique<WidgetPointCloud>();
-    pointCloud->show();
-    calibration = new Calibration(device.get());
-    calibration->show();
-    QVERIFY(QTest::qWaitForWindowExposed(calibration));
-    calibration->curveWindow()->show();
-    firmware = new UpdateFirmware(device.get());
-    firmware->show();
-    lens = new LensInfo(device.get());
-    lens->show();
-    checkBoard = std::make_unique<CheckBoard>(device.get());
-    checkBoard->show();
-    QVERIFY(QTest::qWaitForWindowExposed(checkBoard.get()));
+    auto *picture = new PictureBox;
+    auto *calibration = new Calibration(device.get());
+    // The second main window stands for a second instance of the program.
+    opened = { { new MainWindow(device.get()), { w / 5, h / 5 } }, { new MainWindow(device.get()), {} },
+        { picture, { 3 * (w / 5), h / 5 } }, { picture->inspector(), {} },
+        { new WidgetPointCloud, { 3 * (w / 5), h / 5 } }, { calibration, { w / 16 * 5, h / 2 } },
+        { calibration->curveWindow(), {} }, { new UpdateFirmware(device.get()), {} },
+        { new LensInfo(device.get()), {} }, { new CheckBoard(device.get()), {} } };
+    for (const auto &window : qAsConst(opened))
+        window.first->show();
+    QVERIFY(QTest::qWaitForWindowExposed(opened.last().first));
 }
 
 void TestDesktop::cleanupTestCase()
 {
-    delete calibration;
-    delete firmware;
-    delete lens;
-    checkBoard.reset();
-    pointCloud.reset();
-    picture.reset();
-    secondMainWindow.reset();
-    mainWindow.reset();
-    device.reset();
+    for (const auto &window : qAsConst(opened))
+        delete window.first;
 }
 
 void TestDesktop::placement_data()
 {
+    using Rects = QVector<QRect>;
     QTest::addColumn<QRect>("preferred");
     QTest::addColumn<QRect>("available");
-    QTest::addColumn<QVector<QRect>>("sameKind");
-    QTest::addColumn<QVector<QRect>>("keepClear");
+    QTest::addColumn<Rects>("sameKind");
+    QTest::addColumn<Rects>("keepClear");
     QTest::addColumn<QPoint>("expected");
-
     const QRect screen(0, 0, 1280, 1024);
-    QTest::newRow("fits: kept") << QRect(256, 204, 438, 465) << screen << QVector<QRect>() << QVector<QRect>()
-                                << QPoint(256, 204);
-    QTest::newRow("off the right edge")
-        << QRect(768, 204, 640, 480) << screen << QVector<QRect>() << QVector<QRect>() << QPoint(640, 204);
-    QTest::newRow("off the bottom right")
-        << QRect(900, 900, 574, 354) << screen << QVector<QRect>() << QVector<QRect>() << QPoint(706, 670);
-    QTest::newRow("larger than the area")
-        << QRect(100, 100, 1300, 1100) << screen << QVector<QRect>() << QVector<QRect>() << QPoint(0, 0);
-    QTest::newRow("panel on the left and top") << QRect(10, 10, 200, 100) << QRect(64, 32, 1216, 992)
-                                               << QVector<QRect>() << QVector<QRect>() << QPoint(64, 32);
-    QTest::newRow("clear of the calibration window")
-        << QRect(768, 204, 574, 354) << screen << QVector<QRect>()
-        << QVector<QRect> { { 400, 512, 472, 316 } } << QPoint(706, 158);
-    QTest::newRow("clear of a window on its left")
-        << QRect(100, 0, 500, 600) << QRect(0, 0, 800, 600) << QVector<QRect>()
-        << QVector<QRect> { { 0, 0, 300, 600 } } << QPoint(300, 0);
-    QTest::newRow("on a window of its kind")
-        << QRect(100, 100, 200, 100) << screen << QVector<QRect> { { 100, 100, 200, 100 } }
-        << QVector<QRect>() << QPoint(132, 132);
-    QTest::newRow("on two of its kind") << QRect(100, 100, 200, 100) << screen
-                                        << QVector<QRect> { { 100, 100, 200, 100 }, { 132, 132, 200, 100 } }
-                                        << QVector<QRect>() << QPoint(164, 164);
-    QTest::newRow("of its kind in the corner")
-        << QRect(1080, 924, 200, 100) << screen << QVector<QRect> { { 1080, 924, 200, 100 } }
-        << QVector<QRect>() << QPoint(1048, 892);
+    QTest::newRow("fits") << QRect(256, 204, 438, 465) << screen << Rects() << Rects() << QPoint(256, 204);
+    QTest::newRow("off the right") << QRect(768, 204, 640, 480) << screen << Rects() << Rects()
+                                   << QPoint(640, 204);
+    QTest::newRow("too large") << QRect(-9, 100, 1300, 1100) << screen << Rects() << Rects() << QPoint(0, 0);
+    QTest::newRow("panels") << QRect(10, 10, 200, 100) << QRect(64, 32, 1216, 992) << Rects() << Rects()
+                            << QPoint(64, 32);
+    QTest::newRow("plot beside calibration") << QRect(768, 204, 574, 354) << screen << Rects()
+                                             << Rects { { 400, 512, 472, 316 } } << QPoint(706, 158);
+    QTest::newRow("two of its kind") << QRect(100, 100, 200, 100) << screen
+                                     << Rects { { 100, 100, 200, 100 }, { 132, 132, 200, 100 } } << Rects()
+                                     << QPoint(164, 164);
+    QTest::newRow("its kind in the corner")
+        << QRect(1080, 924, 200, 100) << screen << Rects { { 1080, 924, 200, 100 } } << Rects()
+        << QPoint(1048, 892);
 }
 
 void TestDesktop::placement()
@@ -139,77 +101,40 @@ void TestDesktop::placement()
     QFETCH(QVector<QRect>, sameKind);
     QFETCH(QVector<QRect>, keepClear);
     QFETCH(QPoint, expected);
-
-    const QRect placed = WindowPlacement::place(preferred, available, sameKind, keepClear);
-    QCOMPARE(placed.topLeft(), expected);
-    QCOMPARE(placed.size(), preferred.size());
+    QCOMPARE(
+        WindowPlacement::place(preferred, available, sameKind, keepClear), QRect(expected, preferred.size()));
 }
 
 void TestDesktop::placementProperties()
 {
     QRandomGenerator random(12);
+    const auto any = [&](int low, int high) { return random.bounded(low, high); };
     for (int i = 0; i < 20000; ++i) {
-        const QRect available(random.bounded(-2000, 2000), random.bounded(-2000, 2000),
-            random.bounded(200, 4000), random.bounded(200, 3000));
-        const QRect preferred(random.bounded(-5000, 5000), random.bounded(-5000, 5000),
-            random.bounded(1, 1500), random.bounded(1, 1500));
-        QVector<QRect> sameKind;
-        if (random.bounded(2))
-            sameKind << WindowPlacement::fitInto(preferred, available);
-        const QRect placed = WindowPlacement::place(preferred, available, sameKind);
-
-        QCOMPARE(placed.size(), preferred.size());
-        if (preferred.width() <= available.width() && preferred.height() <= available.height())
-            QVERIFY2(available.contains(placed), qPrintable(QStringLiteral("case %1").arg(i)));
-        else
-            QVERIFY(available.contains(placed.topLeft()));
-        if (sameKind.isEmpty() && available.contains(preferred))
-            QCOMPARE(placed, preferred);
-        if (!sameKind.isEmpty() && available.width() > preferred.width() + 2 * WindowPlacement::CascadeStep
-            && available.height() > preferred.height() + 2 * WindowPlacement::CascadeStep)
-            QVERIFY(placed.topLeft() != sameKind.first().topLeft());
+        const QRect area(any(-2000, 2000), any(-2000, 2000), any(200, 4000), any(200, 3000));
+        const QRect preferred(any(-5000, 5000), any(-5000, 5000), any(1, 1500), any(1, 1500));
+        const QVector<QRect> sameKind { WindowPlacement::fitInto(preferred, area) };
+        const QRect alone = WindowPlacement::place(preferred, area);
+        const QRect offset = WindowPlacement::place(preferred, area, sameKind);
+        const bool fits = preferred.width() <= area.width() && preferred.height() <= area.height();
+        QVERIFY(alone.size() == preferred.size() && offset.size() == preferred.size());
+        QVERIFY(fits ? area.contains(alone) && area.contains(offset) : area.contains(alone.topLeft()));
+        QVERIFY(!area.contains(preferred) || alone == preferred);
+        QVERIFY(!fits || area.size() == preferred.size() || offset != sameKind.first());
     }
 }
 
 void TestDesktop::windowsOnScreen()
 {
     const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    const int w = area.width();
-    const int h = area.height();
-    struct Expected
-    {
-        QWidget *window;
-        QPoint given; // null: no place of its own
-    };
-    const Expected windows[] = {
-        { mainWindow.get(), QPoint(w / 5, h / 5) },
-        { secondMainWindow.get(), QPoint() },
-        { picture.get(), QPoint(3 * (w / 5), h / 5) },
-        { picture->inspector(), QPoint() },
-        { pointCloud.get(), QPoint(3 * (w / 5), h / 5) },
-        { calibration, QPoint(w / 16 * 5, h / 2) },
-        { calibration->curveWindow(), QPoint() },
-        { firmware, QPoint() },
-        { lens, QPoint() },
-        { checkBoard.get(), QPoint() },
-    };
-    for (const Expected &e : windows) {
-        const QRect frame = e.window->frameGeometry();
-        const QString name = QString::fromLatin1(e.window->metaObject()->className());
-        QVERIFY2(e.window->isVisible(), qPrintable(name));
-        QVERIFY2(area.contains(frame),
-            qPrintable(name
-                + QStringLiteral(" at %1,%2 %3x%4")
-                      .arg(frame.x())
-                      .arg(frame.y())
-                      .arg(frame.width())
-                      .arg(frame.height())));
+    for (const auto &[window, given] : qAsConst(opened)) {
+        const QRect frame = window->frameGeometry();
+        QVERIFY2(window->isVisible() && area.contains(frame), window->metaObject()->className());
         // Where the given place lies wholly on the screen, the window is there.
-        if (!e.given.isNull() && area.contains(QRect(e.given, frame.size())))
-            QCOMPARE(frame.topLeft(), e.given);
+        if (!given.isNull() && area.contains(QRect(given, frame.size())))
+            QCOMPARE(frame.topLeft(), given);
     }
-    QVERIFY(secondMainWindow->frameGeometry().topLeft() != mainWindow->frameGeometry().topLeft());
-    QVERIFY(!calibration->curveWindow()->frameGeometry().intersects(calibration->frameGeometry()));
+    QVERIFY(opened.at(1).first->pos() != opened.at(0).first->pos()); // two main windows
+    QVERIFY(!opened.at(6).first->frameGeometry().intersects(opened.at(5).first->frameGeometry())); // plot
 }
 
 void TestDesktop::everyTextFits()

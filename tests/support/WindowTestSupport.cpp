@@ -10,9 +10,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFontDatabase>
-#include <QGroupBox>
 #include <QLabel>
-#include <QPushButton>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTextEdit>
@@ -51,97 +49,40 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     return true;
 }
 
-namespace {
-
-// Whether some installed font has a glyph for every character of `text`
-// (Qt falls back to such a font by itself).
-QString undrawable(const QString &text, const QFont &font)
-{
-    static QStringList families = QFontDatabase().families();
-    QString missing;
-    for (const uint c : text.toUcs4()) {
-        if (c < 0x80 || QFontMetrics(font).inFontUcs4(c))
-            continue;
-        const bool covered = std::any_of(families.cbegin(), families.cend(),
-            [c](const QString &family) { return QFontMetrics(QFont(family)).inFontUcs4(c); });
-        if (!covered)
-            missing += QStringLiteral(" U+%1").arg(c, 4, 16, QLatin1Char('0'));
-    }
-    return missing;
-}
-
-// The room the widget's style gives its text, and whether it is wrapped.
-QRect textRoom(const QWidget *w, bool *wrapped)
-{
-    *wrapped = false;
-    if (const auto *label = qobject_cast<const QLabel *>(w)) {
-        *wrapped = label->wordWrap();
-        const int m = label->margin();
-        return label->contentsRect().adjusted(m, m, -m, -m);
-    }
-    if (const auto *button = qobject_cast<const QPushButton *>(w)) {
-        QStyleOptionButton option;
-        option.initFrom(button);
-        option.text = button->text();
-        if (button->autoDefault())
-            option.features |= QStyleOptionButton::AutoDefaultButton;
-        return button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
-    }
-    if (const auto *box = qobject_cast<const QCheckBox *>(w)) {
-        QStyleOptionButton option;
-        option.initFrom(box);
-        option.text = box->text();
-        return box->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, box);
-    }
-    if (const auto *group = qobject_cast<const QGroupBox *>(w)) {
-        QStyleOptionGroupBox option;
-        option.initFrom(group);
-        option.text = group->title();
-        option.subControls = QStyle::SC_GroupBoxLabel;
-        return group->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, group);
-    }
-    return {};
-}
-
-QString textOf(const QWidget *w)
-{
-    if (const auto *label = qobject_cast<const QLabel *>(w))
-        return label->text();
-    if (const auto *button = qobject_cast<const QAbstractButton *>(w))
-        return button->text();
-    if (const auto *group = qobject_cast<const QGroupBox *>(w))
-        return group->title();
-    return {};
-}
-
-} // namespace
-
 QStringList cutTexts(const QWidget *window)
 {
+    static const QStringList families = QFontDatabase().families();
     QStringList cut;
-    QList<const QWidget *> widgets { window };
-    for (const QWidget *w : window->findChildren<QWidget *>())
-        widgets << w;
-    for (const QWidget *w : qAsConst(widgets)) {
-        const QString text = textOf(w);
+    for (const QWidget *w : window->findChildren<QWidget *>()) {
+        const auto *label = qobject_cast<const QLabel *>(w);
+        const auto *button = qobject_cast<const QAbstractButton *>(w);
+        const QString text = label ? label->text() : button ? button->text() : QString();
         if (text.isEmpty() || w->objectName().startsWith(QLatin1String("qt_")))
             continue;
         const QString where
-            = QStringLiteral("%1/%2 \"%3\"")
-                  .arg(QString::fromLatin1(window->metaObject()->className()), w->objectName(), text);
-        const QString missing = undrawable(text, w->font());
-        if (!missing.isEmpty())
-            cut << where + QStringLiteral(": no font draws") + missing;
-
-        bool wrapped = false;
-        const QRect room = textRoom(w, &wrapped);
+            = QStringLiteral("%1/%2: ").arg(window->metaObject()->className(), w->objectName());
+        // Qt draws a character with any installed font that has it.
+        for (const uint c : text.toUcs4()) {
+            if (std::none_of(families.cbegin(), families.cend(),
+                    [c](const QString &f) { return QFontMetrics(QFont(f)).inFontUcs4(c); }))
+                cut << where + QStringLiteral("no font has U+%1").arg(c, 4, 16, QLatin1Char('0'));
+        }
+        // The room the style leaves for the text.
+        QStyleOptionButton option;
+        option.initFrom(w);
+        option.text = text;
+        QRect room = label ? label->contentsRect().marginsRemoved(QMargins() + label->margin())
+            : qobject_cast<const QCheckBox *>(w)
+            ? w->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, w)
+            : w->style()->subElementRect(QStyle::SE_PushButtonContents, &option, w);
         const QFontMetrics metrics(w->font());
-        const QSize needed = wrapped
+        const QSize needed = label && label->wordWrap()
             ? metrics.boundingRect(QRect(QPoint(), room.size()), Qt::TextWordWrap, text).size()
             : QSize(metrics.horizontalAdvance(text), metrics.height());
         if (needed.width() > room.width() || needed.height() > room.height())
             cut << where
-                    + QStringLiteral(": needs %1x%2, has %3x%4")
+                    + QStringLiteral("\"%1\" needs %2x%3, has %4x%5")
+                          .arg(text)
                           .arg(needed.width())
                           .arg(needed.height())
                           .arg(room.width())

@@ -55,9 +55,9 @@ bool startCamera(
 bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
     std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window);
 
-// The labels, buttons, check boxes and group boxes in `window` whose text the
-// space they have cuts (with the font they have), or that hold a character no
-// installed font can draw; one line each.
+// The labels, buttons and check boxes in `window` whose text the space they
+// have cuts (in the font they have), or that hold a character no installed
+// font can draw; one line each.
 QStringList cutTexts(const QWidget *window);
 
 // Answers the modal message boxes that appear, in order, with `buttons`, and
