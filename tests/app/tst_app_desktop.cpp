@@ -82,16 +82,11 @@ void TestDesktop::placement_data()
     QTest::newRow("off the right") << QRect(768, 204, 640, 480) << screen << Rects() << Rects()
                                    << QPoint(640, 204);
     QTest::newRow("too large") << QRect(-9, 100, 1300, 1100) << screen << Rects() << Rects() << QPoint(0, 0);
-    QTest::newRow("panels") << QRect(10, 10, 200, 100) << QRect(64, 32, 1216, 992) << Rects() << Rects()
-                            << QPoint(64, 32);
     QTest::newRow("plot beside calibration") << QRect(768, 204, 574, 354) << screen << Rects()
                                              << Rects { { 400, 512, 472, 316 } } << QPoint(706, 158);
     QTest::newRow("two of its kind") << QRect(100, 100, 200, 100) << screen
                                      << Rects { { 100, 100, 200, 100 }, { 132, 132, 200, 100 } } << Rects()
                                      << QPoint(164, 164);
-    QTest::newRow("its kind in the corner")
-        << QRect(1080, 924, 200, 100) << screen << Rects { { 1080, 924, 200, 100 } } << Rects()
-        << QPoint(1048, 892);
 }
 
 void TestDesktop::placement()
