@@ -1,7 +1,10 @@
 // Per-frame cost of the views for a "Kavrix M20" (320 x 240) frame: the picture
-// window (setImage plus the scaled paint) and the point cloud update.
+// window (setImage plus the scaled paint) and the point cloud update, fill and
+// redraw rates.
 #include "app/DeviceState.h"
 #include "views/PictureBox.h"
+#include "views/PointCloudScene.h"
+#include "views/PointCloudView.h"
 #include "views/ShowPoint.h"
 #include "views/WidgetPointCloud.h"
 
@@ -92,37 +95,74 @@ void BM_ImageCopyBaseline(benchmark::State &state)
 }
 BENCHMARK(BM_ImageCopyBaseline)->Unit(benchmark::kMillisecond);
 
-// The full update of one frame (what updatePointCloud() does when it is not
-// put off). Arguments: width, height.
+// The full update of one frame: fill, upload, draw and show. Counter: the
+// fill and upload alone, in microseconds. Arguments: width, height.
 void BM_PointCloudUpdate(benchmark::State &state)
 {
     useSensor(int(state.range(0)), int(state.range(1)));
     WidgetPointCloud cloud;
     if (!showCloud(cloud, state))
         return;
+    qint64 upload = 0;
     for (auto _ : state) {
         cloud.redrawNow();
         QApplication::processEvents();
+        upload += cloud.view()->lastUploadMicroseconds();
     }
+    state.counters["upload_us"] = double(upload) / double(state.iterations());
     state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
 }
-BENCHMARK(BM_PointCloudUpdate)->Args({ 320, 240 })->Args({ 160, 60 })->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PointCloudUpdate)
+    ->Args({ 320, 240 })
+    ->Args({ 160, 60 })
+    ->MeasureProcessCPUTime()
+    ->Unit(benchmark::kMillisecond);
 
-// A 30 frames per second stream for three seconds: frames arrive by the clock
-// and are taken one per event loop pass, each calling updatePointCloud() as the
-// frame decoder does; a frame that arrives during a redraw waits, as the
-// serial port's bytes would. Counters: frames taken per second (30 when the
-// GUI thread keeps up), the longest wait of a frame (bounded when it keeps
-// up), redraws per second and the duration of the last redraw. Argument: 1 as
-// the application runs, 0 a redraw for every frame, for comparison.
-void BM_PointCloudStream30fps(benchmark::State &state)
+// The vertex fill of an M20 frame alone (pixel grid and metric), without OpenGL.
+void BM_PointCloudFill(benchmark::State &state)
+{
+    useSensor(320, 240);
+    PointCloudScene scene;
+    scene.setSensor(320, 240);
+    if (state.range(0))
+        scene.setMode(PointCloudScene::Metric, LensParameters { 160.3, 119.8, 221.5, 222.1, 1000.0 });
+    const QVector<quint16> &frame = deviceState().frameBuffer;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(scene.fill(frame.constData(), frame.size()));
+}
+BENCHMARK(BM_PointCloudFill)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
+// The floor: the same window cleared and shown, nothing drawn.
+void BM_PointCloudEmptyRedraw(benchmark::State &state)
 {
     useSensor(320, 240);
     WidgetPointCloud cloud;
     if (!showCloud(cloud, state))
         return;
-    const bool paced = state.range(0) == 1;
-    const int periodMs = 33;
+    cloud.view()->setClearOnly(true);
+    for (auto _ : state) {
+        cloud.redrawNow();
+        QApplication::processEvents();
+    }
+}
+BENCHMARK(BM_PointCloudEmptyRedraw)->MeasureProcessCPUTime()->Unit(benchmark::kMillisecond);
+
+// A stream for three seconds: frames arrive by the clock and are taken at the
+// next event loop pass, each calling updatePointCloud() as the frame decoder
+// does; frames that arrive during a redraw wait, as the serial port's bytes
+// would. Counters: frames taken per second (the stream's rate when the
+// GUI thread keeps up), the longest wait of a frame, redraws per second and
+// the duration of the last redraw. Arguments: frames per second (0: as fast
+// as redraws go), 1 for the empty redraw.
+void BM_PointCloudStream(benchmark::State &state)
+{
+    useSensor(320, 240);
+    WidgetPointCloud cloud;
+    if (!showCloud(cloud, state))
+        return;
+    cloud.view()->setClearOnly(state.range(1) == 1);
+    const int fps = int(state.range(0));
+    const double periodMs = fps > 0 ? 1000.0 / fps : 0.0;
     const int runMs = 3000;
     qint64 taken = 0;
     qint64 longestWait = 0;
@@ -134,14 +174,16 @@ void BM_PointCloudStream30fps(benchmark::State &state)
         QTimer reader;
         QObject::connect(&reader, &QTimer::timeout, [&] {
             const qint64 now = clock.elapsed();
-            if (now < taken * periodMs)
-                return; // the next frame has not arrived yet
-            longestWait = qMax(longestWait, now - taken * periodMs);
-            ++taken;
-            if (paced)
+            // Every frame that has arrived by now is taken, as the frame
+            // reader takes every frame in the bytes it is handed.
+            do {
+                if (now < qint64(taken * periodMs))
+                    return; // the next frame has not arrived yet
+                longestWait = qMax(longestWait, now - qint64(taken * periodMs));
+                ++taken;
+                deviceState().frameBuffer[taken % 1000] ^= 1;
                 cloud.updatePointCloud();
-            else
-                cloud.redrawNow();
+            } while (fps > 0);
         });
         QEventLoop loop;
         QTimer::singleShot(runMs, &loop, &QEventLoop::quit);
@@ -150,12 +192,18 @@ void BM_PointCloudStream30fps(benchmark::State &state)
         loop.exec();
         redraws = cloud.redrawCount() - redrawsBefore;
     }
-    state.counters["frames_per_s"] = taken * 1000.0 / runMs;
-    state.counters["longest_wait_ms"] = double(longestWait);
+    state.counters["frames_per_s"] = fps > 0 ? taken * 1000.0 / runMs : 0.0;
+    state.counters["longest_wait_ms"] = fps > 0 ? double(longestWait) : 0.0;
     state.counters["redraws_per_s"] = redraws * 1000.0 / runMs;
     state.counters["last_redraw_ms"] = double(cloud.lastRedrawTime());
 }
-BENCHMARK(BM_PointCloudStream30fps)->Arg(1)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PointCloudStream)
+    ->Args({ 30, 0 })
+    ->Args({ 60, 0 })
+    ->Args({ 0, 0 })
+    ->Args({ 0, 1 })
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -1,16 +1,32 @@
 #include "views/WidgetPointCloud.h"
 
-#include "app/DeviceState.h"
 #include "app/WindowPlacement.h"
-#include "views/FunctionDistance.h"
+#include "views/PointCloudView.h"
 
 #include "ui_WidgetPointCloud.h"
 
 #include <QDebug>
 #include <QGuiApplication>
+#include <QOpenGLContext>
 #include <QScreen>
 
-#include <qwt3d_surfaceplot.h>
+namespace {
+
+// Platforms without windows on a screen (offscreen, minimal) have nothing to
+// draw OpenGL into; elsewhere a context must be possible.
+bool openGLAvailable()
+{
+    static const bool available = [] {
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal"))
+            return false;
+        QOpenGLContext probe;
+        return probe.create();
+    }();
+    return available;
+}
+
+} // namespace
 
 WidgetPointCloud::WidgetPointCloud(QWidget *parent)
     : QWidget(parent)
@@ -27,110 +43,86 @@ WidgetPointCloud::WidgetPointCloud(QWidget *parent)
     setWindowTitle(QStringLiteral("Pointcloud"));
     hide();
 
-    m_plot = new Qwt3D::SurfacePlot(ui->widget3D);
-    m_plot->setGeometry(ui->widget3D->rect());
-    // The library's own point style: Qwt3D::POINTS draws one-pixel points, the
-    // Dot enrichment carries the point size. Unsmoothed, since smoothing
-    // costs more than the rest of the update on software OpenGL.
-    m_plot->setPlotStyle(Qwt3D::Dot(2.5, false));
-    m_plot->coordinates()->setGridLines(true, true);
-    m_plot->setCoordinateStyle(Qwt3D::BOX);
-    m_plot->showColorLegend(true);
-    m_plot->setScale(4.0, 4.0, 0.5);
-    m_plot->setRotation(-127.0, 17.0, 11.0);
-    m_plot->setZoom(0.4);
-    m_plot->coordinates()->setAutoScale(false);
-
-    m_function = new FunctionDistance(*m_plot);
-    applyFrameGeometry();
+    if (openGLAvailable()) {
+        m_view = new PointCloudView(ui->widget3D);
+        m_view->setGeometry(ui->widget3D->rect());
+        setFocusProxy(m_view);
+    }
     m_pacer.setSingleShot(true);
     connect(&m_pacer, &QTimer::timeout, this, [this] {
-        // Hidden meanwhile: the frame waits for the window to be shown again.
         if (isVisible())
-            redrawNow();
+            m_view->update();
     });
     updatePointCloud();
 }
 
 WidgetPointCloud::~WidgetPointCloud()
 {
-    // The function refers to the plot; it goes first.
-    delete m_function;
     delete ui;
 }
 
 bool WidgetPointCloud::canRender() const
 {
-    return m_plot && m_plot->isValid();
+    return m_view != nullptr;
 }
 
-void WidgetPointCloud::applyFrameGeometry()
+bool WidgetPointCloud::updatePending() const
 {
-    m_width = deviceState().imageWidth;
-    m_height = deviceState().imageHeight;
-    m_function->setMesh(m_width, m_height);
-    m_function->setDomain(0, m_width, 0, m_height);
-    // The library clamps every sample into [min z, max z].
-    m_function->setMinZ(0.0);
-    m_function->setMaxZ(MaximumDistance);
+    return m_view && m_view->frameWaiting();
+}
+
+qint64 WidgetPointCloud::lastRedrawTime() const
+{
+    return m_view ? m_view->lastPaintMicroseconds() / 1000 : 0;
+}
+
+int WidgetPointCloud::redrawCount() const
+{
+    return m_view ? m_view->paintCount() : 0;
 }
 
 void WidgetPointCloud::updatePointCloud()
 {
-    if (!canRender()) {
+    if (!m_view) {
         static bool reported = false;
         if (!reported)
             qDebug() << "Point cloud: no OpenGL context, the plot is not drawn";
         reported = true;
         return;
     }
-    m_pending = true;
-    if (!isVisible())
+    m_view->markFrameChanged();
+    // A hidden window is not painted; showEvent() draws the waiting frame.
+    if (!isVisible() || m_pacer.isActive())
         return;
-    // A redraw of a 320 x 240 frame can take longer than the camera needs for
-    // the next one; waiting as long as the last redraw took leaves the frame
-    // reception at least half of the time, so the stream never backs up.
-    const qint64 since = m_sinceRedraw.isValid() ? m_sinceRedraw.elapsed() : m_redrawTime;
-    if (since >= m_redrawTime)
-        redrawNow();
-    else if (!m_pacer.isActive())
-        m_pacer.start(int(qMax<qint64>(1, m_redrawTime - since)));
+    // On a software renderer a redraw can take longer than the camera needs
+    // for the next frame; waiting as long as the last one took keeps at
+    // least half of the time for reading the port.
+    const qint64 wait = m_view->lastRedrawWallMs() - m_view->sinceRedrawMs();
+    if (wait <= 0)
+        m_view->update();
+    else
+        m_pacer.start(int(wait));
 }
 
 void WidgetPointCloud::redrawNow()
 {
-    m_pacer.stop();
-    m_pending = false;
-    if (!canRender())
+    if (!m_view)
         return;
-    QElapsedTimer timer;
-    timer.start();
-    if (deviceState().imageWidth != m_width || deviceState().imageHeight != m_height)
-        applyFrameGeometry();
-
-    m_function->create();
-    // The box always spans the whole frame and 0 to 400 cm, whatever the
-    // distances of this frame.
-    m_plot->createCoordinateSystem(Qwt3D::Triple(0, 0, 0), Qwt3D::Triple(m_width, m_height, MaximumDistance));
-    // The colours span the distances of this frame; the legend says which.
-    m_plot->legend()->setLimits(m_plot->hull().minVertex.z, m_plot->hull().maxVertex.z);
-    m_plot->updateGL();
-
-    m_redrawTime = timer.elapsed();
-    ++m_redrawCount;
-    m_sinceRedraw.start();
+    m_pacer.stop();
+    m_view->markFrameChanged();
+    m_view->repaint();
 }
 
 void WidgetPointCloud::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_pending)
-        redrawNow();
+    if (m_view && m_view->frameWaiting())
+        m_view->update();
 }
 
 void WidgetPointCloud::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (m_plot)
-        m_plot->setGeometry(ui->widget3D->geometry());
+    if (m_view)
+        m_view->setGeometry(ui->widget3D->geometry());
 }

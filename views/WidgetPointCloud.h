@@ -1,20 +1,17 @@
 #ifndef WIDGETPOINTCLOUD_H
 #define WIDGETPOINTCLOUD_H
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 
 namespace Ui {
 class WidgetPointCloud;
 }
-namespace Qwt3D {
-class SurfacePlot;
-}
-class FunctionDistance;
+class PointCloudView;
 
 // Shows the current depth frame as a rotating 3-D point cloud: x and y are the
-// pixel column and row, z the distance in centimetres.
+// pixel column and row, z the distance in centimetres (or, chosen from the
+// view's context menu, the metric points of the point cloud log).
 class WidgetPointCloud : public QWidget
 {
     Q_OBJECT
@@ -23,22 +20,21 @@ public:
     explicit WidgetPointCloud(QWidget *parent = nullptr);
     ~WidgetPointCloud() override;
 
-    // Recomputes the cloud from the shared frame buffer and repaints. Called
-    // for every frame; while the window is hidden, or while redrawing would
-    // take more than half of the GUI thread's time, the redraw is put off
-    // (until shown, or until a short timer runs out) and then shows the
-    // newest frame.
+    // Takes the newest frame of the shared frame buffer and schedules a
+    // redraw. Called for every frame; frames that arrive before the redraw
+    // replace each other, and while the window is hidden the newest one
+    // waits until it is shown. Redraws leave the GUI thread at least as much
+    // time as they take, so frame reception never backs up.
     void updatePointCloud();
-    // The full update at once, whatever the pace.
+    // The full update at once.
     void redrawNow();
-    bool updatePending() const { return m_pending; }
+    bool updatePending() const;
     // Duration of the last redraw, in milliseconds, and the number of redraws.
-    qint64 lastRedrawTime() const { return m_redrawTime; }
-    int redrawCount() const { return m_redrawCount; }
+    qint64 lastRedrawTime() const;
+    int redrawCount() const;
 
-    Qwt3D::SurfacePlot *plot() const { return m_plot; }
-    FunctionDistance *function() const { return m_function; }
-    // False where no OpenGL context could be made (offscreen platforms).
+    // The drawing area; null where no OpenGL context can be made (offscreen platforms).
+    PointCloudView *view() const { return m_view; }
     bool canRender() const;
 
     static constexpr double MaximumDistance = 400.0;
@@ -48,17 +44,8 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
-    void applyFrameGeometry();
-
     Ui::WidgetPointCloud *ui;
-    Qwt3D::SurfacePlot *m_plot = nullptr;
-    FunctionDistance *m_function = nullptr;
-    int m_width = 0;
-    int m_height = 0;
-    bool m_pending = false;
-    qint64 m_redrawTime = 0;
-    int m_redrawCount = 0;
-    QElapsedTimer m_sinceRedraw;
+    PointCloudView *m_view = nullptr;
     QTimer m_pacer;
 };
 

@@ -1,37 +1,115 @@
 #include "SensorGeometry.h"
-#include "views/FunctionDistance.h"
+#include "frames/PointProjection.h"
+#include "views/PointCloudView.h"
 #include "views/WidgetPointCloud.h"
 
+#include <QMenu>
 #include <QtTest>
-
-#include <qwt3d_surfaceplot.h>
 
 namespace {
 
-// Distances that name their own position: pixel (x, y) is x + y centimetres,
-// with invalid pixels in column 7 and one pixel beyond the box.
+// Everything invalid except a few known points: (column, row, value).
+struct KnownPoint
+{
+    int col, row;
+    quint16 value;
+};
+
+QVector<KnownPoint> knownPoints(int width, int height)
+{
+    return { { width / 2, height / 2, 2000 }, { width / 4, height / 3, 6000 },
+        { 3 * width / 4, height / 4, 400 }, { width / 3, 3 * height / 4, 7400 } };
+}
+
 QVector<quint16> knownFrame(int width, int height)
 {
     QVector<quint16> frame(width * height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x)
-            frame[y * width + x] = quint16(20 * (x + y) + 19);
-    }
-    for (int y = 0; y < height; ++y)
-        frame[y * width + 7] = y % 2 ? 30000 : 65300;
-    frame[3 * width + 3] = 29999; // 1499 cm, beyond the 400 cm box
+    // No measurement: spread over the whole frame so a drawn one would show.
+    for (int i = 0; i < frame.size(); ++i)
+        frame[i] = i % 3 ? 30000 : 65300;
+    for (const KnownPoint &p : knownPoints(width, height))
+        frame[p.row * width + p.col] = p.value;
     return frame;
 }
 
-bool hasDrawnPixels(const QImage &image)
+bool near(QRgb a, QRgb b, int tolerance)
 {
-    const QRgb background = image.pixel(1, image.height() / 2);
-    int differing = 0;
-    for (int y = 0; y < image.height(); y += 2) {
-        for (int x = 0; x < image.width(); x += 2)
-            differing += image.pixel(x, y) != background;
+    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance
+        && qAbs(qBlue(a) - qBlue(b)) <= tolerance;
+}
+
+// Whether a pixel of `colour` lies within `radius` of `at`.
+bool colourNear(const QImage &image, QPointF at, QRgb colour, int radius, int tolerance = 12)
+{
+    for (int dy = -radius; dy <= radius; ++dy) {
+        for (int dx = -radius; dx <= radius; ++dx) {
+            const QPoint p(int(at.x()) + dx, int(at.y()) + dy);
+            if (image.valid(p) && near(image.pixel(p), colour, tolerance))
+                return true;
+        }
     }
-    return differing > 500;
+    return false;
+}
+
+bool isPointColour(QRgb c)
+{
+    const int hi = qMax(qRed(c), qMax(qGreen(c), qBlue(c)));
+    const int lo = qMin(qRed(c), qMin(qGreen(c), qBlue(c)));
+    return hi - lo > 60; // box, numbers and background are gray levels
+}
+
+struct Rig
+{
+    WidgetPointCloud cloud;
+    PointCloudView *view = nullptr;
+
+    bool start()
+    {
+        cloud.show();
+        if (!QTest::qWaitForWindowExposed(&cloud) || !cloud.canRender())
+            return false;
+        view = cloud.view();
+        return true;
+    }
+    QImage frame()
+    {
+        cloud.updatePointCloud();
+        return view->grabFramebuffer().convertToFormat(QImage::Format_RGB32);
+    }
+};
+
+// The box corners, the known points and nothing else where the view's projection puts them.
+void checkPicture(const PointCloudScene &scene, const QImage &image, int width, int height)
+{
+    const QSize viewport = image.size();
+    const QVector3D lo = scene.boxMin();
+    const QVector3D hi = scene.boxMax();
+    for (int corner = 0; corner < 8; ++corner) {
+        const QVector3D p(
+            corner & 1 ? hi.x() : lo.x(), corner & 2 ? hi.y() : lo.y(), corner & 4 ? hi.z() : lo.z());
+        const QPointF at = scene.toScreen(p, viewport);
+        QVERIFY2(QRectF(image.rect()).contains(at), qPrintable(QString("corner %1 off screen").arg(corner)));
+        QVERIFY2(colourNear(image, at, qRgb(0, 0, 0), 2, 60),
+            qPrintable(QString("no line at corner %1").arg(corner)));
+    }
+    QVector<QPointF> drawn;
+    for (const KnownPoint &p : knownPoints(width, height)) {
+        const QPointF at = scene.toScreen(scene.pointFor(p.col, p.row, p.value), viewport);
+        drawn << at;
+        QVERIFY2(colourNear(image, at, scene.colourForCm(p.value / 20), 2),
+            qPrintable(QString("point %1,%2 not at %3,%4").arg(p.col).arg(p.row).arg(at.x()).arg(at.y())));
+    }
+    // Coloured pixels outside the legend all belong to the known points.
+    const int legendLeft = image.width() - 60;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < legendLeft; ++x) {
+            if (!isPointColour(image.pixel(x, y)))
+                continue;
+            const bool known = std::any_of(drawn.begin(), drawn.end(),
+                [&](QPointF at) { return qAbs(at.x() - x) <= 4 && qAbs(at.y() - y) <= 4; });
+            QVERIFY2(known, qPrintable(QString("stray point at %1,%2").arg(x).arg(y)));
+        }
+    }
 }
 
 } // namespace
@@ -41,34 +119,15 @@ class TestPointCloud : public QObject
     Q_OBJECT
 
 private slots:
-    void sampleValues();
-    void feedsFramesAndRenders_data();
-    void feedsFramesAndRenders();
+    void knownFrames_data();
+    void knownFrames();
     void sensorChangeAndNoCamera();
-    void hiddenAndPacedRedraws();
+    void mouseAndKeys_data();
+    void mouseAndKeys();
+    void metricMatchesLogProjection();
 };
 
-void TestPointCloud::sampleValues()
-{
-    const QVector<quint16> frame = knownFrame(160, 60);
-    auto value = [&](double x, double y) { return FunctionDistance::valueAt(frame, 160, 60, x, y); };
-    QCOMPARE(value(0, 0), 0.0);
-    QCOMPARE(value(10.7, 5.2), 15.0); // truncated toward zero
-    QCOMPARE(value(159.99, 59.99), 218.0);
-    // The mesh's far edges and anything beyond read the last column and row.
-    QCOMPARE(value(160, 60), 218.0);
-    QCOMPARE(value(-3, -0.5), 0.0);
-    QCOMPARE(value(std::nan(""), 2), 2.0);
-    // No measurement lies on the floor of the box.
-    QCOMPARE(value(7, 0), 0.0);
-    QCOMPARE(value(3, 3), 1499.0);
-
-    // A buffer too short for the geometry, or no buffer at all, reads 0.
-    QCOMPARE(FunctionDistance::valueAt(frame, 320, 240, 10, 5), 0.0);
-    QCOMPARE(FunctionDistance::valueAt({}, 160, 60, 10, 5), 0.0);
-}
-
-void TestPointCloud::feedsFramesAndRenders_data()
+void TestPointCloud::knownFrames_data()
 {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
@@ -76,118 +135,150 @@ void TestPointCloud::feedsFramesAndRenders_data()
     QTest::newRow("Kavrix M20") << 320 << 240;
 }
 
-void TestPointCloud::feedsFramesAndRenders()
+void TestPointCloud::knownFrames()
 {
     QFETCH(int, width);
     QFETCH(int, height);
     useSensor(width, height);
-    WidgetPointCloud cloud;
-    cloud.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&cloud));
-    if (!cloud.canRender())
-        QSKIP("no OpenGL context on this display");
-
     deviceState().frameBuffer = knownFrame(width, height);
-    FunctionDistance &f = *cloud.function();
-    QCOMPARE(f(10.5, 5.5), 15.0);
-    QCOMPARE(f(width, height), double(width - 1 + height - 1));
-
-    for (int round = 0; round < 3; ++round) {
-        deviceState().frameBuffer[0] = quint16(2000 * round);
-        cloud.updatePointCloud();
-        QVERIFY(cloud.plot()->hasData());
-        QCOMPARE(f(0, 0), 100.0 * round);
-    }
-    QTRY_VERIFY(!cloud.updatePending());
-    // The cloud spans the frame; distances beyond the box are held at its lid.
-    const Qwt3D::ParallelEpiped hull = cloud.plot()->hull();
-    QCOMPARE(hull.maxVertex.x, double(width));
-    QCOMPARE(hull.maxVertex.y, double(height));
-    QCOMPARE(hull.maxVertex.z, 400.0);
-
-    const QImage shot = cloud.plot()->grabFrameBuffer();
-    QVERIFY(!shot.isNull());
-    QVERIFY(hasDrawnPixels(shot));
+    Rig rig;
+    if (!rig.start())
+        QSKIP("no OpenGL context on this display");
+    const QImage image = rig.frame();
+    QCOMPARE(rig.view->scene().pointCount(), knownPoints(width, height).size());
+    checkPicture(rig.view->scene(), image, width, height);
 }
 
 void TestPointCloud::sensorChangeAndNoCamera()
 {
     useM20();
-    WidgetPointCloud cloud;
-    cloud.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&cloud));
-    if (!cloud.canRender())
+    deviceState().frameBuffer = knownFrame(320, 240);
+    Rig rig;
+    if (!rig.start())
         QSKIP("no OpenGL context on this display");
-
-    // An M10 frame arrives at a window built for the M20.
-    useM10();
-    deviceState().frameBuffer = knownFrame(160, 60);
-    cloud.updatePointCloud();
-    QTRY_VERIFY(!cloud.updatePending());
-    QCOMPARE(cloud.plot()->hull().maxVertex.x, 160.0);
-    QCOMPARE(cloud.plot()->hull().maxVertex.y, 60.0);
-
-    // The camera is gone: the buffer is empty.
+    for (const QSize sensor : { QSize(160, 60), QSize(320, 240) }) {
+        useSensor(sensor.width(), sensor.height());
+        deviceState().frameBuffer = knownFrame(sensor.width(), sensor.height());
+        const QImage image = rig.frame();
+        QCOMPARE(rig.view->scene().width(), sensor.width());
+        QCOMPARE(rig.view->scene().pointCount(), 4);
+        checkPicture(rig.view->scene(), image, sensor.width(), sensor.height());
+    }
+    // The camera is gone: the buffer is empty, only the box remains.
     deviceState().frameBuffer.clear();
-    cloud.updatePointCloud();
-    QTRY_VERIFY(!cloud.updatePending());
-    QCOMPARE((*cloud.function())(5, 5), 0.0);
-    QVERIFY(cloud.plot()->hasData());
-    QVERIFY(!cloud.plot()->grabFrameBuffer().isNull());
+    const QImage image = rig.frame();
+    QCOMPARE(rig.view->scene().pointCount(), 0);
+    QVERIFY(!image.isNull());
+    QVERIFY(!rig.cloud.updatePending());
 }
 
-void TestPointCloud::hiddenAndPacedRedraws()
+void TestPointCloud::mouseAndKeys_data()
 {
+    QTest::addColumn<int>("action");
+    QTest::addColumn<bool>("byKey");
+    QTest::newRow("left drag orbits, double click resets") << 0 << false;
+    QTest::newRow("wheel zooms, double click resets") << 1 << false;
+    QTest::newRow("right drag pans, Home resets") << 2 << true;
+    QTest::newRow("middle drag pans, double click resets") << 3 << false;
+    QTest::newRow("arrows orbit, Home resets") << 4 << true;
+    QTest::newRow("+ zooms, Home resets") << 5 << true;
+}
+
+void TestPointCloud::mouseAndKeys()
+{
+    QFETCH(int, action);
+    QFETCH(bool, byKey);
     useM20();
     deviceState().frameBuffer = knownFrame(320, 240);
-    WidgetPointCloud cloud;
-    if (!cloud.canRender())
+    Rig rig;
+    if (!rig.start())
         QSKIP("no OpenGL context on this display");
-    // Built hidden: the first frame waits for the window to be shown.
-    QVERIFY(cloud.updatePending());
-    QVERIFY(!cloud.plot()->hasData());
-    cloud.updatePointCloud();
-    QVERIFY(!cloud.plot()->hasData());
-    cloud.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&cloud));
-    QVERIFY(!cloud.updatePending());
-    QVERIFY(cloud.plot()->hasData());
+    PointCloudView *view = rig.view;
+    const QImage initial = rig.frame();
+    const QPoint centre = view->rect().center();
 
-    // A frame right after a redraw that took time is drawn a little later,
-    // and then the newest frame is the one drawn.
-    cloud.redrawNow();
-    deviceState().frameBuffer.fill(20 * 50);
-    cloud.updatePointCloud();
-    if (cloud.updatePending())
-        deviceState().frameBuffer.fill(20 * 123);
-    else
-        qWarning("redraw not put off (took %lld ms)", cloud.lastRedrawTime());
-    QTRY_VERIFY(!cloud.updatePending());
-    const double newest = deviceState().frameBuffer.first() / 20;
-    QCOMPARE(cloud.plot()->hull().maxVertex.z, newest);
-    QCOMPARE(cloud.plot()->hull().minVertex.z, newest);
-
-    // Hidden, also while a put-off frame waits: nothing is drawn until the
-    // window returns.
-    for (bool putOff : { false, true }) {
-        if (putOff) {
-            cloud.redrawNow();
-            cloud.updatePointCloud();
-            cloud.hide();
-        } else {
-            cloud.hide();
-            cloud.updatePointCloud();
-        }
-        const bool waiting = cloud.updatePending();
-        QVERIFY(waiting || putOff);
-        const int redraws = cloud.redrawCount();
-        QTest::qWait(int(3 * cloud.lastRedrawTime()) + 50);
-        QCOMPARE(cloud.redrawCount(), redraws);
-        QCOMPARE(cloud.updatePending(), waiting);
-        cloud.show();
-        QVERIFY(!cloud.updatePending());
-        QCOMPARE(cloud.redrawCount(), redraws + (waiting ? 1 : 0));
+    const auto drag = [&](Qt::MouseButton button) {
+        QTest::mousePress(view, button, {}, centre);
+        QMouseEvent move(QEvent::MouseMove, centre + QPoint(40, 25), button, button, {});
+        QApplication::sendEvent(view, &move);
+        QTest::mouseRelease(view, button, {}, centre + QPoint(40, 25));
+    };
+    switch (action) {
+    case 0:
+        drag(Qt::LeftButton);
+        QVERIFY(view->scene().rotation() != PointCloudScene::initialRotation());
+        break;
+    case 1: {
+        QWheelEvent wheel(QPointF(centre), view->mapToGlobal(centre), QPoint(), QPoint(0, 240), Qt::NoButton,
+            {}, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(view, &wheel);
+        QVERIFY(view->scene().zoom() > PointCloudScene::InitialZoom);
+        break;
     }
+    case 2:
+    case 3:
+        drag(action == 2 ? Qt::RightButton : Qt::MiddleButton);
+        QVERIFY(!view->scene().pan().isNull());
+        QVERIFY(!view->modeMenu()->isVisible()); // a drag is no click
+        break;
+    case 4:
+        QTest::keyClick(view, Qt::Key_Left);
+        QTest::keyClick(view, Qt::Key_Up);
+        QVERIFY(view->scene().rotation() != PointCloudScene::initialRotation());
+        break;
+    case 5:
+        QTest::keyClick(view, Qt::Key_Plus);
+        QVERIFY(view->scene().zoom() > PointCloudScene::InitialZoom);
+        break;
+    }
+    QVERIFY(rig.frame() != initial);
+
+    if (byKey)
+        QTest::keyClick(view, Qt::Key_Home);
+    else
+        QTest::mouseDClick(view, Qt::LeftButton, {}, centre);
+    QVERIFY(view->scene().isInitialView());
+    QCOMPARE(rig.frame(), initial);
+}
+
+void TestPointCloud::metricMatchesLogProjection()
+{
+    useM20();
+    DeviceState &state = deviceState();
+    state.cameraCx = 158.5;
+    state.cameraCy = 121.25;
+    state.cameraFx = 220.0;
+    state.cameraFy = 223.5;
+    state.cameraFactor = 1000.0;
+    state.frameBuffer = knownFrame(320, 240);
+    Rig rig;
+    if (!rig.start())
+        QSKIP("no OpenGL context on this display");
+    // A right click opens the menu that holds the choice.
+    QTest::mouseClick(rig.view, Qt::RightButton, {}, QPoint(100, 100));
+    QTRY_VERIFY(rig.view->modeMenu()->isVisible());
+    const QList<QAction *> actions = rig.view->modeMenu()->actions();
+    QCOMPARE(actions.value(1)->text(), QStringLiteral("Metric (lens)"));
+    actions[1]->trigger();
+    rig.view->modeMenu()->hide();
+    const QImage image = rig.frame();
+
+    const PointCloudScene &scene = rig.view->scene();
+    QCOMPARE(scene.mode(), PointCloudScene::Metric);
+    const LensParameters lens = LensParameters::fromDeviceState();
+    QCOMPARE(scene.pointCount(), 4);
+    // The vertices follow the frame order.
+    QVector<KnownPoint> points = knownPoints(320, 240);
+    std::sort(points.begin(), points.end(),
+        [](const KnownPoint &a, const KnownPoint &b) { return a.row * 320 + a.col < b.row * 320 + b.col; });
+    for (int i = 0; i < scene.pointCount(); ++i) {
+        const Point3D expected
+            = PointProjection::projectPixel(points[i].col, points[i].row, points[i].value, lens);
+        const PointCloudScene::Vertex &v = scene.vertices()[i];
+        QVERIFY(
+            qAbs(v.x - expected.x) < 1e-5 && qAbs(v.y - expected.y) < 1e-5 && qAbs(v.z - expected.z) < 1e-5);
+    }
+    checkPicture(scene, image, 320, 240);
 }
 
 QTEST_MAIN(TestPointCloud)
