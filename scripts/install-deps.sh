@@ -6,8 +6,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake pkg-config
-    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5opengl5-dev
-    libqwt-qt5-dev libqwtplot3d-qt5-dev libglu1-mesa-dev
+    qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libgl-dev
+    libqwt-qt5-dev
     libudev-dev
     xvfb xauth
     libbenchmark-dev
