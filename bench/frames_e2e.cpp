@@ -4,13 +4,18 @@
 // byte written by the camera to its pictureReady, and the process memory over
 // time. Extra arguments go to the simulator (e.g. --garbage 300).
 //
-//   bench_frames_e2e [--seconds N] [--fps N] [sim options...]
+// With --pointcloud the frame type is "PointCloud" and the point cloud window
+// draws on a real display (run under xvfb-run); its redraws are counted.
+//
+//   bench_frames_e2e [--seconds N] [--fps N] [--pointcloud] [sim options...]
 #include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "device/TofDevice.h"
 #include "tests/support/SimProcess.h"
+#include "views/WidgetPointCloud.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLoggingCategory>
@@ -68,7 +73,11 @@ double percentile(std::vector<double> values, double p)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    bool pointCloud = false;
+    for (int i = 1; i < argc; ++i)
+        pointCloud = pointCloud || qstrcmp(argv[i], "--pointcloud") == 0;
+    if (!pointCloud)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
@@ -81,6 +90,8 @@ int main(int argc, char *argv[])
             seconds = arguments[++i].toInt();
         else if (arguments[i] == QLatin1String("--fps") && i + 1 < arguments.size())
             fps = arguments[++i].toInt();
+        else if (arguments[i] == QLatin1String("--pointcloud"))
+            continue;
         else
             simOptions << arguments[i];
     }
@@ -134,6 +145,13 @@ int main(int argc, char *argv[])
             stopped = true;
     });
 
+    if (pointCloud) {
+        if (auto *frameType = window.findChild<QComboBox *>(QStringLiteral("comboBoxFrameType")))
+            frameType->setCurrentIndex(3);
+        app.processEvents();
+    }
+    const int redrawsBefore = window.pointCloud() ? window.pointCloud()->redrawCount() : 0;
+
     const auto before = memoryKiB();
     const double cpuBefore = cpuMs();
     clock.start();
@@ -183,6 +201,13 @@ int main(int argc, char *argv[])
                     "  (frame period %.1f)\n",
             percentile(delays, 0.5), percentile(delays, 0.95), percentile(delays, 0.99),
             *std::max_element(delays.begin(), delays.end()), 1000.0 / fps);
+    }
+    if (pointCloud && window.pointCloud()) {
+        std::printf("point cloud: %d redraws, %.1f per second; last redraw %lld ms\n",
+            window.pointCloud()->redrawCount() - redrawsBefore,
+            (window.pointCloud()->redrawCount() - redrawsBefore) * 1000.0
+                / double(qMax<qint64>(1, clock.elapsed())),
+            window.pointCloud()->lastRedrawTime());
     }
     std::printf("memory (KiB): before streaming rss %lld; after rss %lld, peak %lld\n", before.first,
         after.first, after.second);

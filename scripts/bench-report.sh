@@ -60,6 +60,12 @@ for b in $benches; do
             --chunk-gap 0 --garbage 300 --multi-frame 2 --marker-in-data --status10-every 10 \
             >"$out/$b.hostile.txt" 2>"$out/$b.hostile.log" \
             || { echo "$b (hostile) reported lost frames or failed; see $out/$b.hostile.txt" >&2; status=1; }
+        # The point cloud window on a display, fed 30 and 60 frames/s.
+        for fps in 30 60; do
+            XDG_RUNTIME_DIR=$runtime "${run[@]}" "$exe" --seconds "$seconds" --fps $fps --pointcloud \
+                >"$out/$b.pointcloud$fps.txt" 2>"$out/$b.pointcloud$fps.log" \
+                || { echo "$b (point cloud, $fps/s) reported lost frames or failed; see $out/$b.pointcloud$fps.txt" >&2; status=1; }
+        done
         ;;
     *)
         if ! XDG_RUNTIME_DIR=$runtime "${run[@]}" "$exe" --benchmark_out="$out/$b.json" \
@@ -89,13 +95,15 @@ BASELINES = [
     (r"^BM_PointText_Fixed6$", "BM_PointText_QStringNumber"),
     # views: the picture window's frame against the image copy it includes.
     (r"^BM_PictureBoxSetImagePaint/.*$", "BM_ImageCopyBaseline"),
+    # views: a point cloud redraw against clearing and showing the same window.
+    (r"^BM_PointCloudUpdate/.*$", "BM_PointCloudEmptyRedraw"),
     # calibration: the three M20 files in blocks against flush-per-line writing.
     (r"^BM_SaveM20Files_Blocks$", "BM_SaveM20Files_FlushPerLine"),
 ]
 # Without an entry above: a benchmark "X" (or "X/args") whose executable also
 # has "X_Baseline" / "XBaseline" (with the same arguments) is compared to it.
 
-OPTION = re.compile(r"^(iterations:\d+|real_time|min_time:[\d.]+s?|repeats:\d+|threads:\d+|manual_time)$")
+OPTION = re.compile(r"^(iterations:\d+|real_time|process_time|min_time:[\d.]+s?|repeats:\d+|threads:\d+|manual_time)$")
 
 def plain(name):
     """The name without Google Benchmark's option parts."""
