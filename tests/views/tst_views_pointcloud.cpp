@@ -119,44 +119,21 @@ class TestPointCloud : public QObject
     Q_OBJECT
 
 private slots:
-    void knownFrames_data();
-    void knownFrames();
-    void sensorChangeAndNoCamera();
+    void knownFramesAcrossSensorChange();
     void mouseAndKeys_data();
     void mouseAndKeys();
     void metricMatchesLogProjection();
 };
 
-void TestPointCloud::knownFrames_data()
-{
-    QTest::addColumn<int>("width");
-    QTest::addColumn<int>("height");
-    QTest::newRow("Kavrix M10") << 160 << 60;
-    QTest::newRow("Kavrix M20") << 320 << 240;
-}
-
-void TestPointCloud::knownFrames()
-{
-    QFETCH(int, width);
-    QFETCH(int, height);
-    useSensor(width, height);
-    deviceState().frameBuffer = knownFrame(width, height);
-    Rig rig;
-    if (!rig.start())
-        QSKIP("no OpenGL context on this display");
-    const QImage image = rig.frame();
-    QCOMPARE(rig.view->scene().pointCount(), knownPoints(width, height).size());
-    checkPicture(rig.view->scene(), image, width, height);
-}
-
-void TestPointCloud::sensorChangeAndNoCamera()
+// Known M20 and M10 frames in one window: built for the M20, then the
+// camera changes to an M10 and back, then goes away.
+void TestPointCloud::knownFramesAcrossSensorChange()
 {
     useM20();
-    deviceState().frameBuffer = knownFrame(320, 240);
     Rig rig;
     if (!rig.start())
         QSKIP("no OpenGL context on this display");
-    for (const QSize sensor : { QSize(160, 60), QSize(320, 240) }) {
+    for (const QSize sensor : { QSize(320, 240), QSize(160, 60), QSize(320, 240) }) {
         useSensor(sensor.width(), sensor.height());
         deviceState().frameBuffer = knownFrame(sensor.width(), sensor.height());
         const QImage image = rig.frame();
@@ -166,9 +143,8 @@ void TestPointCloud::sensorChangeAndNoCamera()
     }
     // The camera is gone: the buffer is empty, only the box remains.
     deviceState().frameBuffer.clear();
-    const QImage image = rig.frame();
+    QVERIFY(!rig.frame().isNull());
     QCOMPARE(rig.view->scene().pointCount(), 0);
-    QVERIFY(!image.isNull());
     QVERIFY(!rig.cloud.updatePending());
 }
 
