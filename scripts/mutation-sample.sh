@@ -2,7 +2,8 @@
 # Measures how many small faults the test suite catches. Each fault listed in
 # scripts/mutants.txt (name, file, original text, replacement) is applied in
 # turn to a scratch copy of the sources, the copy is rebuilt incrementally and
-# the tests run one by one until the first failure; then the file is restored.
+# the tests run one by one (quick ones and those of the faulty file's folder
+# first) until the first failure; then the file is restored.
 # Prints one line per fault: caught (by which test), missed, or not applied.
 #
 #   scripts/mutation-sample.sh [fault name ...]
@@ -102,23 +103,32 @@ EOF
         [ $? -eq 0 ] || result=not-applied
     fi
     if [ "$result" = missed ]; then
-        if ! cmake --build "$build" -j2 >"$scratch/build-$name.log" 2>&1; then
+        # Tests of the faulty file's folder first; each test program is only
+        # rebuilt when its turn comes, so an early catch costs one link.
+        folder=${file%%/*}
+        first=$(printf '%s\n' $ordered | grep -i -- "_${folder}_\\|_${folder}\$" || true)
+        rest=$(printf '%s\n' $ordered | grep -vFx -f <(printf '%s\n' $first) || true)
+        if ! cmake --build "$build" -j2 --target kavrix-sim quarvel >"$scratch/build-$name.log" 2>&1; then
             result=no-build
-        else
-            rm -f "$scratch/build-$name.log"
-            for t in $ordered; do
-                if [ $(($(date +%s) - start)) -gt "$budget" ]; then
-                    by="(budget spent)"
-                    break
-                fi
-                if ! ctest --test-dir "$build" -R "^$t\$" >"$scratch/test-$name.log" 2>&1; then
-                    result=caught
-                    by=$t
-                    grep -q 'Timeout' "$scratch/test-$name.log" && by="$t (timeout)"
-                    break
-                fi
-            done
         fi
+        for t in $first $rest; do
+            [ "$result" = missed ] || break
+            if [ $(($(date +%s) - start)) -gt "$budget" ]; then
+                by="(budget spent)"
+                break
+            fi
+            if ! cmake --build "$build" -j2 --target "$t" >>"$scratch/build-$name.log" 2>&1; then
+                result=no-build
+                by=$t
+                break
+            fi
+            if ! ctest --test-dir "$build" -R "^$t\$" >"$scratch/test-$name.log" 2>&1; then
+                result=caught
+                by=$t
+                grep -q 'Timeout' "$scratch/test-$name.log" && by="$t (timeout)"
+            fi
+        done
+        [ "$result" = no-build ] || rm -f "$scratch/build-$name.log"
     fi
     if [ -f "$scratch/original" ]; then
         # Restore the content; the new time stamp only costs a cached recompile.
