@@ -1,49 +1,26 @@
-// Fault injection across features, end to end: the real main window and tool
-// windows against kavrix-sim while the cable is pulled, the disk fills up or
-// the log folder cannot exist. Each case ends with a clear message in the
-// window's own report channel, keeps what was saved before, and shows that the
-// application still works afterwards (replug, the same action again).
-//
-// Cases covered elsewhere at the same depth are not repeated here:
-// unplug while streaming (tests/frames tst_liveview, tests/app
-// tst_app_mainwindow, and the soak), during the device-information wait
-// (tests/deviceinfo tst_deviceinfo_query), during a calibration sweep, the
-// 4000 ms save wait and "Kavrix M10" programming (tests/calibration
-// tst_calibration_window), during the 1000 ms firmware wait (tests/firmware
-// tst_firmware_update), a firmware file removed after "Browse" (tests/firmware
-// tst_firmware_window).
-
+// One end-to-end case per fault class, on the real windows against kavrix-sim:
+// a log folder that cannot exist, a full disk (frame log, calibration files),
+// the cable pulled mid-stream, mid-flash-programming and mid-firmware-transfer.
+// Each ends with a clear message, keeps what was saved before, and shows that
+// the same action works again afterwards.
 #include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
 #include "device/TofDevice.h"
 #include "firmware/UpdateFirmware.h"
 #include "tests/firmware/FirmwareTestSupport.h"
-#include "tests/hardening/HardeningSupport.h"
-#include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
 
-#include <QAction>
 #include <QDir>
 #include <QLabel>
-#include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QtTest>
 
-#include <memory>
-
-using namespace Hardening;
+using namespace WindowTest;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
 
 QStringList filesIn(const QString &folder)
 {
@@ -51,6 +28,12 @@ QStringList filesIn(const QString &folder)
 }
 
 const QStringList DrnuFiles { "DRNU_Image.txt", "DRNU_Lut.c", "DRNU_LutAverage.txt" };
+const QStringList Log1 { "Log1.pcd", "Log1.png", "Log1.txt" };
+
+bool created(const QStringList &lines)
+{
+    return !lines.filter(QStringLiteral("Working dir created to: ")).isEmpty();
+}
 
 } // namespace
 
@@ -59,268 +42,182 @@ class TestFaults : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
+    void initTestCase() { QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false")); }
     void logFolderCannotBeCreated();
     void diskFullWhileLogging();
+    void unplugWhileStreaming();
     void diskFullWhileSavingCalibrationFiles();
     void unplugDuringM20FlashProgramming();
     void unplugDuringFirmwareTransferThenRetry();
-
-private:
-    void startCamera(const QString &model, const QStringList &extra = {});
-    QPushButton *button(const char *name) const { return child<QPushButton>(window.get(), name); }
-    // Presses "getInfo" (the working folder is created then) and returns the lines it added.
-    QStringList readDeviceInfo();
-    // Presses "Log Data" and returns the lines added until the log was reported (or refused).
-    QStringList logData(int frameTimeoutMs = 10000);
-    Calibration *openCalibration();
-    bool waitForType(quint8 type)
-    {
-        return waitUntil([&] { return device->deviceType() == type; }, 5000);
-    }
-
-    std::unique_ptr<QTemporaryDir> dataDir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TofDevice> device;
-    std::unique_ptr<MainWindow> window;
-    std::unique_ptr<QSignalSpy> frames;
 };
-
-void TestFaults::initTestCase()
-{
-    isolateRegistry();
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-}
-
-void TestFaults::init()
-{
-    deviceState() = DeviceState();
-    dataDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dataDir->isValid());
-    qputenv("QUARVEL_DATA_DIR", QFile::encodeName(dataDir->path()));
-}
-
-void TestFaults::cleanup()
-{
-    // A calibration window deletes its curve window with it: collect first.
-    QList<QPointer<QWidget>> tools;
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (qobject_cast<Calibration *>(w) || qobject_cast<UpdateFirmware *>(w))
-            tools << w;
-    }
-    for (const QPointer<QWidget> &w : qAsConst(tools))
-        delete w.data();
-    FirmwareTest::takeMessages();
-    frames.reset();
-    window.reset();
-    device.reset();
-    sim.reset();
-    dataDir.reset();
-}
-
-void TestFaults::startCamera(const QString &model, const QStringList &extra)
-{
-    sim = std::make_unique<SimProcess>();
-    QVERIFY(sim->start(QStringList { "--model", model } + extra));
-    device = std::make_unique<TofDevice>();
-    window = std::make_unique<MainWindow>(device.get());
-    window->show();
-    frames = std::make_unique<QSignalSpy>(window.get(), &MainWindow::pictureReady);
-}
-
-QStringList TestFaults::readDeviceInfo()
-{
-    const int before = infoLines(window.get()).size();
-    button("pushButtonGetInfo")->click();
-    return infoLines(window.get()).mid(before);
-}
-
-QStringList TestFaults::logData(int frameTimeoutMs)
-{
-    static const QRegularExpression report(QStringLiteral("^Log\\d+: "));
-    const int before = infoLines(window.get()).size();
-    button("pushButtonLogData")->click();
-    waitUntil(
-        [&] {
-            const QStringList added = infoLines(window.get()).mid(before);
-            return !added.filter(report).isEmpty() || added.contains(QStringLiteral("Open log file failed"));
-        },
-        frameTimeoutMs);
-    return infoLines(window.get()).mid(before);
-}
-
-Calibration *TestFaults::openCalibration()
-{
-    for (QAction *action : window->menuBar()->findChildren<QAction *>()) {
-        if (action->text() == QLatin1String("DRNU Calibration")) {
-            action->trigger();
-            return topLevel<Calibration>();
-        }
-    }
-    return nullptr;
-}
 
 void TestFaults::logFolderCannotBeCreated()
 {
+    Rig rig;
     // The data folder lies below a regular file: nothing can be created there, not even by root.
-    const QString blocker = dataDir->filePath("blocker");
-    QVERIFY(FirmwareTest::writeFile(blocker, "not a folder"));
+    const QString blocker = rig.dataPath("blocker");
+    QVERIFY(writeFile(blocker, "not a folder"));
     qputenv("QUARVEL_DATA_DIR", QFile::encodeName(blocker + "/data"));
-    startCamera("m10", { "--fps", "30" });
+    QVERIFY(rig.start({ "--model", "m10", "--fps", "30" }));
+    QVERIFY(!rig.press("pushButtonGetInfo").filter("Working dir could not be created: ").isEmpty());
+    rig.click("pushButtonStart");
+    QVERIFY(rig.waitFrames(2));
 
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir could not be created: ")).isEmpty());
-    button("pushButtonStart")->click();
-    QVERIFY(waitUntil([&] { return frames->size() >= 2; }));
-
-    QStringList lines = logData(3000);
+    QStringList lines = rig.logData(3000);
     QCOMPARE(lines.value(0), QStringLiteral("Open log file failed"));
-    QVERIFY2(lines.value(1).startsWith(QStringLiteral("Log folder "))
-            && lines.value(1).contains("the frame is not logged"),
+    QVERIFY2(lines.value(1).startsWith("Log folder ") && lines.value(1).contains("the frame is not logged"),
         qPrintable(lines.join('|')));
-    // Nothing is left pending: the frames that follow report nothing, and the stream goes on.
-    const int shown = frames->size();
-    QVERIFY(waitUntil([&] { return frames->size() >= shown + 3; }));
-    QCOMPARE(infoLines(window.get()).filter(QRegularExpression("^Log\\d+: ")).size(), 0);
+    // Nothing is left pending: the frames that follow report nothing.
+    QVERIFY(rig.waitFrames(3));
+    QCOMPARE(rig.lines().filter(QRegularExpression("^Log\\d+: ")).size(), 0);
 
-    // The user makes room for the folder and reads the device information again, still streaming.
-    QVERIFY(QFile::remove(blocker));
-    QVERIFY(QDir().mkpath(blocker));
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir created to: ")).isEmpty());
-    lines = logData();
-    QVERIFY2(lines.contains(QStringLiteral("Log1: data and image saved")), qPrintable(lines.join('|')));
-    QCOMPARE(filesIn(deviceState().workingDir()), (QStringList { "Log1.pcd", "Log1.png", "Log1.txt" }));
+    // Room for the folder, the device information again, still streaming.
+    QVERIFY(QFile::remove(blocker) && QDir().mkpath(blocker));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    lines = rig.logData();
+    QVERIFY2(lines.contains("Log1: data and image saved"), qPrintable(lines.join('|')));
+    QCOMPARE(filesIn(rig.workingDir()), Log1);
 }
 
 void TestFaults::diskFullWhileLogging()
 {
-    startCamera("m10", { "--fps", "30" });
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir created to: ")).isEmpty());
-    button("pushButtonStart")->click();
-    QVERIFY(waitUntil([&] { return frames->size() >= 2; }));
-    QStringList lines = logData();
-    QVERIFY2(lines.contains(QStringLiteral("Log1: data and image saved")), qPrintable(lines.join('|')));
-    const QString folder = deviceState().workingDir();
-    const QStringList saved = filesIn(folder);
-    QCOMPARE(saved, (QStringList { "Log1.pcd", "Log1.png", "Log1.txt" }));
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10", "--fps", "30" }));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    rig.click("pushButtonStart");
+    QVERIFY(rig.waitFrames(2));
+    QStringList lines = rig.logData();
+    QVERIFY2(lines.contains("Log1: data and image saved"), qPrintable(lines.join('|')));
+    const QString folder = rig.workingDir();
+    QCOMPARE(filesIn(folder), Log1);
     QMap<QString, QByteArray> before;
-    for (const QString &name : saved)
-        before[name] = readAll(folder + '/' + name);
-
+    for (const QString &name : Log1)
+        before[name] = readFile(folder + '/' + name);
     {
-        // Not even a PNG header fits.
-        FileSizeLimit full(16);
+        FileSizeLimit full(16); // not even a PNG header fits
         QVERIFY(full.isActive());
-        lines = logData();
+        lines = rig.logData();
     }
-    QVERIFY2(lines.contains(QStringLiteral("Write log file failed")), qPrintable(lines.join('|')));
-    QVERIFY2(lines.contains(QStringLiteral("Save image file failed")), qPrintable(lines.join('|')));
-    QVERIFY2(lines.last().startsWith(QStringLiteral("Log2: nothing saved (")), qPrintable(lines.last()));
-    QVERIFY(lines.last().contains(QStringLiteral("File too large")));
-    QVERIFY(lines.filter(QStringLiteral("data and image saved")).isEmpty());
-
+    QVERIFY2(lines.contains("Write log file failed") && lines.contains("Save image file failed"),
+        qPrintable(lines.join('|')));
+    QVERIFY2(lines.last().startsWith("Log2: nothing saved (") && lines.last().contains("File too large"),
+        qPrintable(lines.last()));
     // The earlier log is untouched and nothing half-written is left behind.
-    QCOMPARE(filesIn(folder), saved);
-    for (const QString &name : saved)
-        QVERIFY2(readAll(folder + '/' + name) == before[name], qPrintable(name));
-
+    QCOMPARE(filesIn(folder), Log1);
+    for (const QString &name : Log1)
+        QVERIFY2(readFile(folder + '/' + name) == before[name], qPrintable(name));
     // The stream went on, and with room again the next log is complete.
-    const int shown = frames->size();
-    QVERIFY(waitUntil([&] { return frames->size() >= shown + 2; }));
-    lines = logData();
-    const QStringList reports = lines.filter(QRegularExpression("^Log\\d+: "));
+    QVERIFY(rig.waitFrames(2));
+    const QStringList reports = rig.logData().filter(QRegularExpression("^Log\\d+: "));
     QCOMPARE(reports.size(), 1);
-    QVERIFY2(reports.first().endsWith(QStringLiteral(": data and image saved")), qPrintable(reports.first()));
-    const QString name = reports.first().section(':', 0, 0);
+    QVERIFY2(reports.first().endsWith(": data and image saved"), qPrintable(reports.first()));
     for (const char *suffix : { ".txt", ".pcd", ".png" })
-        QVERIFY2(QFileInfo(folder + '/' + name + suffix).size() > 0, qPrintable(name + suffix));
+        QVERIFY(QFileInfo(folder + '/' + reports.first().section(':', 0, 0) + suffix).size() > 0);
+}
+
+void TestFaults::unplugWhileStreaming()
+{
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m20", "--fps", "30" }));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    rig.click("pushButtonStart");
+    QVERIFY(rig.waitFrames(3));
+    // A log requested just before the cable goes is never fulfilled by anything but a frame.
+    rig.click("pushButtonLogData");
+    QVERIFY(rig.sim->hangup(100));
+    QVERIFY(rig.waitType(TofDevice::NoDevice));
+    QCOMPARE(deviceState().isStreaming, 0);
+    QVERIFY(!rig.find<QPushButton>("pushButtonStart")->isEnabled());
+    const int shown = rig.frames->size();
+    pump(200);
+    QCOMPARE(rig.frames->size(), shown);
+
+    QVERIFY(rig.sim->plug());
+    QVERIFY(rig.waitType(TofDevice::KavrixM20));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    rig.sim->clearTranscript();
+    rig.click("pushButtonStart");
+    QVERIFY(rig.waitFrames(3));
+    QVERIFY(rig.sim->transcript().contains("23 23 02"));
+    const QStringList reports = rig.logData().filter(QRegularExpression("^Log\\d+: "));
+    QVERIFY2(reports.size() == 1 && reports.first().endsWith("data and image saved"),
+        qPrintable(reports.join('|')));
 }
 
 void TestFaults::diskFullWhileSavingCalibrationFiles()
 {
-    startCamera("m10");
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir created to: ")).isEmpty());
-    const QString folder = deviceState().workingDir();
-    // The files of an earlier calibration.
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10" }));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    const QString folder = rig.workingDir();
     for (const QString &name : DrnuFiles)
-        QVERIFY(
-            FirmwareTest::writeFile(folder + '/' + name, "earlier calibration: " + name.toLatin1() + '\n'));
-    const QStringList earlier = filesIn(folder);
-
-    QPointer<Calibration> calibration = openCalibration();
+        QVERIFY(writeFile(folder + '/' + name, "earlier calibration: " + name.toLatin1() + '\n'));
+    QVERIFY(rig.trigger("DRNU Calibration"));
+    QPointer<Calibration> calibration = topLevel<Calibration>();
     QVERIFY(calibration);
-    sim->clearTranscript();
+    rig.sim->clearTranscript();
     {
         // Save anyway without a sweep; then, the files not written, do not program.
-        ModalAnswers answers({ QMessageBox::Yes, QMessageBox::No });
+        MessageBoxAnswers answers({ QMessageBox::Yes, QMessageBox::No });
         FileSizeLimit full(100000);
         QVERIFY(full.isActive());
         child<QPushButton>(calibration, "pushButtonSaveProg")->click();
         full.lift();
         QCOMPARE(answers.texts().size(), 2);
-        QVERIFY2(answers.texts().at(1).contains(QStringLiteral("were not written")),
-            qPrintable(answers.texts().at(1)));
+        QVERIFY2(answers.texts().at(1).contains("were not written"), qPrintable(answers.texts().at(1)));
     }
-    QVERIFY(calibration);
     const QString message = calibration->messages().last();
-    QVERIFY2(message.startsWith(QStringLiteral("Write drnu"))
-            && message.contains(QStringLiteral("File too large"))
-            && message.endsWith(QStringLiteral(" - the table was not programmed")),
+    QVERIFY2(message.startsWith("Write drnu") && message.contains("File too large")
+            && message.endsWith(" - the table was not programmed"),
         qPrintable(message));
-    // The earlier files are as they were, no temporary file is left, the camera was told nothing.
-    QCOMPARE(filesIn(folder), earlier);
     for (const QString &name : DrnuFiles)
-        QCOMPARE(readAll(folder + '/' + name), "earlier calibration: " + name.toLatin1() + '\n');
-    QVERIFY(!sim->transcript().contains(QStringLiteral("23 23 0D")));
-    QVERIFY(child<QPushButton>(calibration, "pushButtonSaveProg")->isEnabled());
+        QCOMPARE(readFile(folder + '/' + name), "earlier calibration: " + name.toLatin1() + '\n');
+    QCOMPARE(filesIn(folder), DrnuFiles);
+    QVERIFY(!rig.sim->transcript().contains("23 23 0D"));
 
-    // With room again the files are written; the user closes the window before the table goes out.
+    // With room again the files are written; the window closes before the table goes out.
     connect(calibration.data(), &Calibration::messageShown, this, [&](const QString &text) {
-        if (text.startsWith(QStringLiteral("Save DRNU calibration file finished")))
+        if (text.startsWith("Save DRNU calibration file finished"))
             QTimer::singleShot(0, calibration.data(), &QWidget::close);
     });
     {
-        ModalAnswers answers({ QMessageBox::Yes });
+        MessageBoxAnswers answers({ QMessageBox::Yes });
         child<QPushButton>(calibration, "pushButtonSaveProg")->click();
     }
-    // The test function runs outside any event loop: deliver the window's deferred deletion.
-    QVERIFY2(waitUntil(
-                 [&] {
-                     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-                     return calibration.isNull();
-                 },
-                 5000),
-        qPrintable(calibration ? calibration->messages().join('|') : QString()));
-    QCOMPARE(filesIn(folder), earlier);
+    // The test runs outside any event loop: deliver the window's deferred deletion.
+    QVERIFY(rig.waitUntil(
+        [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return calibration.isNull();
+        },
+        5000));
+    QCOMPARE(filesIn(folder), DrnuFiles);
     QVERIFY(QFileInfo(folder + "/DRNU_Image.txt").size() > 100000);
-    QVERIFY(QFileInfo(folder + "/DRNU_Lut.c").size() > 100000);
-    QCOMPARE(readAll(folder + "/DRNU_LutAverage.txt").count('\n'), 23);
-    QVERIFY(readAll(folder + "/DRNU_Lut.c").endsWith("};\n"));
+    QCOMPARE(readFile(folder + "/DRNU_LutAverage.txt").count('\n'), 23);
+    QVERIFY(readFile(folder + "/DRNU_Lut.c").endsWith("};\n"));
 }
 
 void TestFaults::unplugDuringM20FlashProgramming()
 {
-    const QString received = dataDir->filePath("received.txt");
-    startCamera("m20", { "--calib-output", received });
-    QVERIFY(!readDeviceInfo().filter(QStringLiteral("Working dir created to: ")).isEmpty());
-    const QString folder = deviceState().workingDir();
-    QPointer<Calibration> calibration = openCalibration();
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m20", "--calib-output", rig.dataPath("received.txt") }));
+    QVERIFY(created(rig.press("pushButtonGetInfo")));
+    const QString folder = rig.workingDir();
+    QVERIFY(rig.trigger("DRNU Calibration"));
+    QPointer<Calibration> calibration = topLevel<Calibration>();
     QVERIFY(calibration);
     auto *progress = child<QProgressBar>(calibration, "progressBarSaveProg");
-
     QSignalSpy finished(calibration.data(), &Calibration::programmingFinished);
     {
-        ModalAnswers answers({ QMessageBox::Yes });
+        MessageBoxAnswers answers({ QMessageBox::Yes });
         // Returns once the 4000 ms wait is over and the first packet is out.
         child<QPushButton>(calibration, "pushButtonSaveProg")->click();
     }
     QVERIFY(calibration->isProgramming());
-    QVERIFY(waitUntil([&] { return progress->value() >= 20 || !finished.isEmpty(); }, 60000));
+    QVERIFY(rig.waitUntil([&] { return progress->value() >= 20 || !finished.isEmpty(); }, 60000));
     QVERIFY(finished.isEmpty());
-    QVERIFY(sim->unplug());
-    QVERIFY(waitForType(TofDevice::NoDevice));
+    QVERIFY(rig.sim->unplug());
+    QVERIFY(rig.waitType(TofDevice::NoDevice));
 
     QVERIFY(calibration);
     QCOMPARE(calibration->messages().last(),
@@ -328,70 +225,64 @@ void TestFaults::unplugDuringM20FlashProgramming()
             "The camera was removed: flash programming stopped, the camera's table is incomplete"));
     QCOMPARE(finished.size(), 1);
     QCOMPARE(finished.first().first().toBool(), false);
-    QVERIFY(!calibration->isProgramming());
-    QVERIFY(!calibration->isReaderConnected());
+    QVERIFY(!calibration->isProgramming() && !calibration->isReaderConnected());
     // The files saved before programming stay complete.
     QMap<QString, qint64> sizes;
     for (const QString &name : DrnuFiles)
         sizes[name] = QFileInfo(folder + '/' + name).size();
-    QVERIFY(sizes["DRNU_Image.txt"] > 1000000);
     QVERIFY(sizes["DRNU_Lut.c"] > 1000000);
-    QCOMPARE(readAll(folder + "/DRNU_LutAverage.txt").count('\n'), 23);
-    QVERIFY(readAll(folder + "/DRNU_Lut.c").endsWith("};\n"));
-    QVERIFY(child<QPushButton>(calibration, "pushButtonSaveProg")->isEnabled());
+    QVERIFY(readFile(folder + "/DRNU_Lut.c").endsWith("};\n"));
 
     // Back again: programming the table once more goes through to the end.
-    QVERIFY(sim->plug());
-    QVERIFY(waitForType(TofDevice::KavrixM20));
-    QVERIFY(waitUntil([&] { return calibration->isReaderConnected(); }, 3000));
+    QVERIFY(rig.sim->plug());
+    QVERIFY(rig.waitType(TofDevice::KavrixM20));
+    QVERIFY(rig.waitUntil([&] { return calibration->isReaderConnected(); }, 3000));
     {
-        ModalAnswers answers({ QMessageBox::Yes });
+        MessageBoxAnswers answers({ QMessageBox::Yes });
         child<QPushButton>(calibration, "pushButtonSaveProg")->click();
     }
-    QVERIFY(waitUntil([&] { return finished.size() == 2; }, 120000));
+    QVERIFY(rig.waitUntil([&] { return finished.size() == 2; }, 120000));
     QCOMPARE(finished.last().first().toBool(), true);
-    QVERIFY(calibration->messages().contains(QStringLiteral("Send finished!")));
-    QVERIFY(sim->waitForEvent(QStringLiteral("calib lut done 1766400 0"), 10000));
+    QVERIFY(calibration->messages().contains("Send finished!"));
+    QVERIFY(rig.sim->waitForEvent("calib lut done 1766400 0", 10000));
     for (const QString &name : DrnuFiles)
         QCOMPARE(QFileInfo(folder + '/' + name).size(), sizes[name]);
 }
 
 void TestFaults::unplugDuringFirmwareTransferThenRetry()
 {
-    const QString received = dataDir->filePath("received.bin");
-    startCamera("bootloader", { "--firmware-out", received, "--boot-reply-delay", "10" });
-    QVERIFY(waitForType(TofDevice::Bootloader));
-    QCOMPARE(child<QLabel>(window.get(), "label_Device")->text(), QStringLiteral("Bootloader"));
+    Rig rig;
+    const QString received = rig.dataPath("received.bin");
+    rig.start({ "--model", "bootloader", "--firmware-out", received, "--boot-reply-delay", "10" });
+    QVERIFY(rig.waitType(TofDevice::Bootloader));
+    QCOMPARE(rig.find<QLabel>("label_Device")->text(), QStringLiteral("Bootloader"));
 
-    QPointer<UpdateFirmware> firmware = new UpdateFirmware(device.get());
+    QPointer<UpdateFirmware> firmware = new UpdateFirmware(rig.device.get());
     firmware->connectReader();
     firmware->show();
-    // The window learns of a lost link when a reply is overdue.
-    firmware->setReplyTimeout(1000);
-    const QString path = dataDir->filePath("fw.bin");
+    firmware->setReplyTimeout(1000); // a lost link shows as an overdue reply
+    const QString path = rig.dataPath("fw.bin");
     const QByteArray image = FirmwareTest::image(49152, 9);
-    QVERIFY(FirmwareTest::writeFile(path, image));
+    QVERIFY(writeFile(path, image));
     firmware->setFileChooser([path] { return path; });
     child<QPushButton>(firmware, "pushButtonBrowse")->click();
     child<QPushButton>(firmware, "pushButtonSendFirmware")->click();
-    QVERIFY(sim->waitForEvent(QStringLiteral("bootloader packet 20"), 20000));
-    QVERIFY(sim->unplug());
+    QVERIFY(rig.sim->waitForEvent("bootloader packet 20", 20000));
+    QVERIFY(rig.sim->unplug());
 
-    const QStringList messages = FirmwareTest::waitForMessages();
+    const QStringList messages = waitForMessages();
     QCOMPARE(messages.size(), 1);
-    QVERIFY2(
-        messages.first().endsWith(QStringLiteral("firmware update stopped")), qPrintable(messages.first()));
-    QVERIFY(firmware);
-    QVERIFY(!firmware->isTransferRunning());
+    QVERIFY2(messages.first().endsWith("firmware update stopped"), qPrintable(messages.first()));
+    QVERIFY(firmware && !firmware->isTransferRunning());
     QVERIFY(!QFile::exists(received));
 
     // Plugged in again, the same window sends the whole image.
-    QVERIFY(sim->plug());
-    QVERIFY(waitForType(TofDevice::Bootloader));
+    QVERIFY(rig.sim->plug());
+    QVERIFY(rig.waitType(TofDevice::Bootloader));
     child<QPushButton>(firmware, "pushButtonSendFirmware")->click();
-    QVERIFY(waitUntil([&] { return firmware.isNull(); }, 60000));
-    QVERIFY(sim->waitForEvent(QStringLiteral("bootloader image-written"), 5000));
-    QCOMPARE(FirmwareTest::readFile(received), image);
+    QVERIFY(rig.waitUntil([&] { return firmware.isNull(); }, 60000));
+    QVERIFY(rig.sim->waitForEvent("bootloader image-written", 5000));
+    QCOMPARE(readFile(received), image);
 }
 
 QTEST_MAIN(TestFaults)

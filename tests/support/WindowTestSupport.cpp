@@ -1,21 +1,29 @@
 #include "tests/support/WindowTestSupport.h"
 
+#include "app/DeviceState.h"
 #include "app/MainWindow.h"
+#include "calibration/Calibration.h"
 #include "device/TofDevice.h"
-#include "tests/support/SimProcess.h"
+#include "firmware/UpdateFirmware.h"
 
-#include <algorithm>
-
+#include <QAction>
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMenuBar>
+#include <QPointer>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOption>
 #include <QTextEdit>
-#include <QTimer>
 #include <QtTest>
+
+#include <algorithm>
+#include <csignal>
 
 namespace WindowTest {
 
@@ -26,8 +34,7 @@ QStringList infoLines(const QWidget *mainWindow)
 
 QString lastInfoLine(const QWidget *mainWindow)
 {
-    const QStringList lines = infoLines(mainWindow);
-    return lines.isEmpty() ? QString() : lines.last();
+    return infoLines(mainWindow).value(infoLines(mainWindow).size() - 1);
 }
 
 bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs)
@@ -42,11 +49,18 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
     while (!condition()) {
         if (timer.elapsed() > timeoutMs)
             return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
+        pump(5);
     }
     return true;
+}
+
+void pump(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+    // As QTest::qWait does: windows closed with deleteLater() go now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 QStringList cutTexts(const QWidget *window)
@@ -109,6 +123,175 @@ bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProce
     if (*device)
         *window = std::make_unique<MainWindow>(device->get());
     return opened;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+static QList<QMessageBox *> visibleBoxes()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible())
+            boxes << box;
+    }
+    return boxes;
+}
+
+QStringList takeMessages()
+{
+    QStringList texts;
+    for (QMessageBox *box : visibleBoxes()) {
+        texts << (box->windowTitle() == QLatin1String("Information") ? QString() : QStringLiteral("[title] "))
+                + box->text();
+        box->close();
+    }
+    return texts;
+}
+
+QStringList waitForMessages(int timeoutMs)
+{
+    (void)QTest::qWaitFor([] { return !visibleBoxes().isEmpty(); }, timeoutMs);
+    return takeMessages();
+}
+
+qint64 statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+Rig::Rig()
+{
+    static const QString registry = isolateRegistry();
+    Q_UNUSED(registry)
+    deviceState() = DeviceState();
+    data = std::make_unique<QTemporaryDir>();
+    qputenv("QUARVEL_DATA_DIR", QFile::encodeName(data->path()));
+}
+
+Rig::~Rig()
+{
+    // Tool windows first: a calibration window deletes its curve window with it.
+    QList<QPointer<QWidget>> tools;
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (qobject_cast<Calibration *>(w) || qobject_cast<UpdateFirmware *>(w))
+            tools << w;
+    }
+    for (const QPointer<QWidget> &w : qAsConst(tools))
+        delete w.data();
+    takeMessages();
+    frames.reset();
+    window.reset();
+    device.reset(); // closes the port before the simulator goes
+    sim.reset();
+}
+
+bool Rig::start(const QStringList &simArguments, bool withWindow)
+{
+    sim = std::make_unique<SimProcess>();
+    if (!sim->start(simArguments))
+        return false;
+    device = std::make_unique<TofDevice>();
+    if (withWindow) {
+        window = std::make_unique<MainWindow>(device.get());
+        window->show();
+        frames = std::make_unique<QSignalSpy>(window.get(), &MainWindow::pictureReady);
+    }
+    return device->deviceType() != TofDevice::NoDevice;
+}
+
+void Rig::click(const char *button) const
+{
+    find<QAbstractButton>(button)->click();
+}
+
+QStringList Rig::lines() const
+{
+    return infoLines(window.get());
+}
+
+QStringList Rig::press(const char *button) const
+{
+    const int before = lines().size();
+    click(button);
+    return lines().mid(before);
+}
+
+QStringList Rig::logData(int timeoutMs) const
+{
+    static const QRegularExpression report(QStringLiteral("^Log\\d+: "));
+    const int before = lines().size();
+    click("pushButtonLogData");
+    waitUntil(
+        [&] {
+            const QStringList added = lines().mid(before);
+            return !added.filter(report).isEmpty() || added.contains(QStringLiteral("Open log file failed"));
+        },
+        timeoutMs);
+    return lines().mid(before);
+}
+
+bool Rig::trigger(const QString &menuText) const
+{
+    for (QAction *action : window->menuBar()->findChildren<QAction *>()) {
+        if (action->text() == menuText) {
+            action->trigger();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Rig::waitFrames(int count, int timeoutMs) const
+{
+    const int target = frames->size() + count;
+    return waitUntil([&] { return frames->size() >= target; }, timeoutMs);
+}
+
+bool Rig::waitType(quint8 type, int timeoutMs) const
+{
+    return waitUntil([&] { return device->deviceType() == type; }, timeoutMs);
+}
+
+QString Rig::workingDir() const
+{
+    return deviceState().workingDir();
+}
+
+FileSizeLimit::FileSizeLimit(rlim_t bytes)
+{
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = m_saved;
+    limited.rlim_cur = bytes;
+    m_active = setrlimit(RLIMIT_FSIZE, &limited) == 0;
+}
+
+void FileSizeLimit::lift()
+{
+    if (!m_active)
+        return;
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    std::signal(SIGXFSZ, m_previousHandler);
+    m_active = false;
 }
 
 } // namespace WindowTest

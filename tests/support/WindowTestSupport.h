@@ -1,24 +1,45 @@
 #ifndef WINDOWTESTSUPPORT_H
 #define WINDOWTESTSUPPORT_H
 
+// The one rig for tests that drive the real main window against kavrix-sim.
+//
+//   WindowTest::Rig rig;                          // own port registry, data folder, fresh DeviceState
+//   QVERIFY(rig.start({ "--model", "m20" }));     // simulator plugged, device link, main window shown
+//   rig.click("pushButtonStart");                 // any child widget by object name: rig.find<T>(name)
+//   QVERIFY(rig.waitFrames(3));                   // pictures the window has shown (rig.frames)
+//   QVERIFY(rig.waitUntil([&] { return ...; }));  // real event loop, generous deadline
+//   rig.sim->transcript()                         // the bytes the application wrote, one command a line
+//   rig.press("pushButtonGetInfo")                // click and return the message-log lines it added
+//   rig.logData()                                 // "Log Data", wait for its report, return the new lines
+//   rig.trigger("DRNU Calibration")               // a menu action; WindowTest::topLevel<T>() finds the
+//   window rig.sim->unplug() / plug(); rig.waitType(TofDevice::KavrixM20) MessageBoxAnswers answers({
+//   QMessageBox::Yes });  // answers the modal boxes that appear, keeps their texts FileSizeLimit full(100);
+//   // writes past 100 bytes fail as on a full disk
+//
+// Tests without the main window use start(arguments, false), or SimProcess and
+// TofDevice directly (isolateRegistry() first).
+
+#include "tests/support/SimProcess.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
+#include <QSignalSpy>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <sys/resource.h>
 
 class MainWindow;
 class QWidget;
-class SimProcess;
 class TofDevice;
 
-// Helpers for the tests that drive the real windows against kavrix-sim.
 namespace WindowTest {
 
 // The child of `parent` called `name`. A missing one ends the test program:
@@ -31,6 +52,15 @@ template <typename T> T *child(const QObject *parent, const char *name)
     return w;
 }
 
+template <typename T> T *topLevel()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *t = qobject_cast<T *>(w))
+            return t;
+    }
+    return nullptr;
+}
+
 // The lines of the main window's message log ("textEditInfo"), and its last one.
 QStringList infoLines(const QWidget *mainWindow);
 QString lastInfoLine(const QWidget *mainWindow);
@@ -41,17 +71,14 @@ bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs = 500
 // Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and a
 // pseudo-terminal holds only a few kilobytes, so a stream would back up.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
+// Runs the event loop for `ms` milliseconds.
+void pump(int ms);
 
-// Starts kavrix-sim with `arguments`, then the device link. Returns false when
-// the simulator does not start or the device link did not open it as a
-// "Kavrix M10" or "Kavrix M20".
+// Starts kavrix-sim with `arguments`, then the device link (and the main
+// window). False when the simulator does not start or the link did not open it
+// as a "Kavrix M10" or "Kavrix M20".
 bool startCamera(
     const QStringList &arguments, std::unique_ptr<SimProcess> *sim, std::unique_ptr<TofDevice> *device);
-
-// Starts kavrix-sim with `arguments`, then the device link and the main window
-// as the application does with a camera already plugged in. Returns false when
-// the simulator does not start or the device link did not open it as a
-// "Kavrix M10" or "Kavrix M20".
 bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
     std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window);
 
@@ -59,6 +86,47 @@ bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProce
 // have cuts (in the font they have), or that hold a character no installed
 // font can draw; one line each.
 QStringList cutTexts(const QWidget *window);
+
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+// Texts of the message boxes on screen ("[title] " before a title other than
+// "Information"); closes them. waitForMessages waits for the first one.
+QStringList takeMessages();
+QStringList waitForMessages(int timeoutMs = 5000);
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when unknown.
+qint64 statusKb(const char *field);
+
+class Rig
+{
+public:
+    Rig();
+    ~Rig();
+    Rig(const Rig &) = delete;
+    Rig &operator=(const Rig &) = delete;
+
+    bool start(const QStringList &simArguments, bool withWindow = true);
+
+    template <typename T> T *find(const char *name) const { return child<T>(window.get(), name); }
+    void click(const char *button) const;
+    QStringList lines() const;
+    QStringList press(const char *button) const;
+    QStringList logData(int timeoutMs = 10000) const;
+    bool trigger(const QString &menuText) const;
+    bool waitFrames(int count, int timeoutMs = 10000) const;
+    bool waitType(quint8 type, int timeoutMs = 5000) const;
+    bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000) const
+    {
+        return WindowTest::waitUntil(condition, timeoutMs);
+    }
+    QString dataPath(const QString &name) const { return data->filePath(name); }
+    QString workingDir() const;
+
+    std::unique_ptr<QTemporaryDir> data;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<TofDevice> device;
+    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<QSignalSpy> frames; // MainWindow::pictureReady
+};
 
 // Answers the modal message boxes that appear, in order, with `buttons`, and
 // keeps their texts.
@@ -85,6 +153,24 @@ private:
     QTimer m_timer;
     QList<QMessageBox::StandardButton> m_buttons;
     QStringList m_texts;
+};
+
+// While it exists, the process cannot write files longer than `bytes`: a
+// write past the limit fails (EFBIG), as on a full disk (ENOSPC).
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes);
+    ~FileSizeLimit() { lift(); }
+    FileSizeLimit(const FileSizeLimit &) = delete;
+    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
+    bool isActive() const { return m_active; }
+    void lift();
+
+private:
+    rlimit m_saved {};
+    void (*m_previousHandler)(int) = nullptr;
+    bool m_active = false;
 };
 
 } // namespace WindowTest
