@@ -1,0 +1,311 @@
+// The device link: USB identifiers, command bytes, the port registry, and
+// TofDevice against kavrix-sim through the real QSerialPort path.
+#include "device/Commands.h"
+#include "device/PortRegistry.h"
+#include "device/PortRegistryWatcher.h"
+#include "device/TofDevice.h"
+#include "device/UsbIds.h"
+#include "tests/support/DebugCapture.h"
+#include "tests/support/SimProcess.h"
+#include "tests/support/WindowTestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+class DeviceTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { isolateRegistry(); }
+    void classify_data();
+    void classify();
+    void parameter_data();
+    void parameter();
+    void parseEntry_data();
+    void parseEntry();
+    void registryFolder();
+    void opensWhatIsPlugged_data();
+    void opensWhatIsPlugged();
+    void unplugAndReplug_data();
+    void unplugAndReplug();
+    void secondCameraStaysClosed();
+    void writesReachTheCamera();
+};
+
+void DeviceTest::classify_data()
+{
+    QTest::addColumn<bool>("hasIds");
+    QTest::addColumn<int>("vid");
+    QTest::addColumn<int>("pid");
+    QTest::addColumn<int>("type");
+    QTest::newRow("bootloader") << true << 0x205F << 0x027A << 1;
+    QTest::newRow("m10") << true << 0x205F << 0x027B << 2;
+    QTest::newRow("m20") << true << 0x205F << 0x0294 << 3;
+    QTest::newRow("alternate vendor and product") << true << 0x0525 << 0xA4A7 << 3;
+    QTest::newRow("unknown product") << true << 0x205F << 0x027C << 0;
+    QTest::newRow("other vendor") << true << 0x2060 << 0x027B << 0;
+    QTest::newRow("no identifiers") << false << 0x205F << 0x027B << 0;
+}
+
+void DeviceTest::classify()
+{
+    QFETCH(bool, hasIds);
+    QFETCH(int, vid);
+    QFETCH(int, pid);
+    QFETCH(int, type);
+    QCOMPARE(int(UsbIds::classify(hasIds, quint16(vid), true, quint16(pid))), type);
+    QCOMPARE(int(UsbIds::classify(true, quint16(vid), hasIds, quint16(pid))), type);
+}
+
+void DeviceTest::parameter_data()
+{
+    QTest::addColumn<int>("prefix");
+    QTest::addColumn<int>("value");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("offset -300") << 0x29 << -300 << QByteArray("2929ffd4");
+    QTest::newRow("offset -2") << 0x29 << -2 << QByteArray("292900fe");
+    QTest::newRow("integration 300") << 0x24 << 300 << QByteArray("2424012c");
+    QTest::newRow("amplitude 65535") << 0x25 << 65535 << QByteArray("2525ffff");
+    // Prefix 0: a camera command.
+    QTest::newRow("stop") << 0 << int(Commands::StopStreaming) << QByteArray("232303");
+    QTest::newRow("depth") << 0 << int(Commands::SelectDepth) << QByteArray("232305");
+    QTest::newRow("firmware") << 0 << int(Commands::PrepareFirmwareUpdate) << QByteArray("232333");
+}
+
+void DeviceTest::parameter()
+{
+    QFETCH(int, prefix);
+    QFETCH(int, value);
+    QFETCH(QByteArray, bytes);
+    QCOMPARE(
+        (prefix ? Commands::parameter(char(prefix), value) : Commands::camera(quint8(value))).toHex(), bytes);
+}
+
+void DeviceTest::parseEntry_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("device"); // empty: rejected
+    QTest::addColumn<int>("vid"); // -1: not given
+    QTest::addColumn<int>("pid");
+    QTest::newRow("complete") << "cam" << QByteArray("device=/dev/pts/4\nvid=205F\npid=027B\n")
+                              << "/dev/pts/4" << 0x205F << 0x027B;
+    QTest::newRow("blanks, CRLF, lower case, unknown key")
+        << "cam" << QByteArray(" device = /dev/pts/4 \r\nvid=0525\r\npid=a4a7\r\nowner=123\r\n")
+        << "/dev/pts/4" << 0x0525 << 0xA4A7;
+    QTest::newRow("no identifiers") << "cam" << QByteArray("device=/dev/pts/4\n") << "/dev/pts/4" << -1 << -1;
+    for (const char *bad : { "vid=205F\n", "device=pts/4\n", "device=/dev/x\nvid\n",
+             "device=/dev/x\nvid=1205F\n", "device=/dev/x\npid=-27B\n", "device=/dev/a\ndevice=/dev/b\n" })
+        QTest::newRow(bad) << "cam" << QByteArray(bad) << "" << 0 << 0;
+    QTest::newRow("NUL") << "cam" << QByteArray("device=/dev/pts/4\x00junk\n", 24) << "" << 0 << 0;
+    QTest::newRow("oversized") << "cam"
+                               << QByteArray("device=/dev/pts/4\n")
+            + QByteArray(PortRegistry::MaxEntrySize, ' ')
+                               << "" << 0 << 0;
+    QTest::newRow("name with slash") << "a/b" << QByteArray("device=/dev/pts/4\n") << "" << 0 << 0;
+}
+
+void DeviceTest::parseEntry()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, content);
+    QFETCH(QString, device);
+    QFETCH(int, vid);
+    QFETCH(int, pid);
+    PortRegistry::Entry entry;
+    QCOMPARE(PortRegistry::parseEntry(name, content, &entry), !device.isEmpty());
+    if (device.isEmpty())
+        return;
+    QCOMPARE(entry.device, device);
+    QCOMPARE(entry.hasVendorIdentifier ? int(entry.vendorIdentifier) : -1, vid);
+    QCOMPARE(entry.hasProductIdentifier ? int(entry.productIdentifier) : -1, pid);
+}
+
+void DeviceTest::registryFolder()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("ports");
+    PortRegistryWatcher watcher(folder);
+    QSignalSpy added(&watcher, &PortRegistryWatcher::portAdded);
+    QSignalSpy removed(&watcher, &PortRegistryWatcher::portRemoved);
+    PortRegistry::Entry entry;
+    entry.name = "b";
+    entry.device = "/dev/pts/9";
+    entry.hasVendorIdentifier = entry.hasProductIdentifier = true;
+    entry.vendorIdentifier = 0x525;
+    entry.productIdentifier = 0x27a;
+    QVERIFY(PortRegistry::writeEntry(folder, entry));
+    QCOMPARE(WindowTest::readFile(folder + "/b.port"), QByteArray("device=/dev/pts/9\nvid=0525\npid=027A\n"));
+    QTRY_COMPARE(added.size(), 1);
+
+    auto write = [&](const QString &file, const QByteArray &content) {
+        QFile f(QDir(folder).filePath(file));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(content) == content.size());
+    };
+    // An entry whose writer has died is left over, not a port.
+    QProcess finished;
+    finished.start("true", QStringList());
+    QVERIFY(finished.waitForFinished());
+    write("stale.port", "device=/dev/pts/8\nowner=" + QByteArray::number(finished.processId()) + '\n');
+    write("a.port",
+        "device=/dev/pts/1\nowner=" + QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+    write("broken.port", "vid=zzzz\n");
+    write("c.port.tmp1", "device=/dev/pts/3\n");
+    QStringList names;
+    for (const PortRegistry::Entry &e : PortRegistry::readEntries(folder))
+        names << e.name;
+    QCOMPARE(names, QStringList({ "a", "b" }));
+
+    QVERIFY(PortRegistry::removeEntry(folder, "b"));
+    QTRY_VERIFY(!removed.isEmpty());
+    QCOMPARE(removed.last().first().toString(), QStringLiteral("b"));
+    entry.name = "../escape";
+    QVERIFY(!PortRegistry::writeEntry(folder, entry));
+}
+
+void DeviceTest::opensWhatIsPlugged_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("type");
+    QTest::newRow("m10") << QStringList { "--model", "m10" } << 2;
+    QTest::newRow("m20") << QStringList { "--model", "m20" } << 3;
+    QTest::newRow("bootloader") << QStringList { "--model", "bootloader" } << 1;
+    QTest::newRow("m20 alternate ids")
+        << QStringList { "--model", "m20", "--vid", "0525", "--pid", "A4A7" } << 3;
+    QTest::newRow("unknown product") << QStringList { "--pid", "1234" } << 0;
+    QTest::newRow("no vendor") << QStringList { "--vid", "none" } << 0;
+}
+
+void DeviceTest::opensWhatIsPlugged()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, type);
+    for (bool pluggedFirst : { true, false }) {
+        SimProcess sim;
+        if (pluggedFirst)
+            QVERIFY(sim.start(arguments));
+        TofDevice device;
+        QSignalSpy spy(&device, &TofDevice::deviceTypeChanged);
+        // The type is announced while the link still reports the old name.
+        QStringList namesSeen;
+        connect(&device, &TofDevice::deviceTypeChanged, this, [&] { namesSeen << device.portName(); });
+        if (!pluggedFirst) {
+            QVERIFY(sim.start(arguments));
+            if (type)
+                QTRY_COMPARE(spy.size(), 1);
+            else
+                QTest::qWait(100);
+            QCOMPARE(namesSeen, type ? QStringList { "NULL" } : QStringList());
+        }
+        QCOMPARE(int(device.deviceType()), type);
+        QCOMPARE(device.portName(), type ? sim.name() : QStringLiteral("NULL"));
+        QCOMPARE(device.serialPort()->isOpen(), type != 0);
+    }
+}
+
+void DeviceTest::unplugAndReplug_data()
+{
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("removedType");
+    QTest::addColumn<int>("hangup"); // -2: a clean unplug; else ms until the entry goes (-1: never)
+    QTest::newRow("m10") << "m10" << 2 << 11 << -2;
+    QTest::newRow("m20") << "m20" << 3 << 12 << -2;
+    QTest::newRow("bootloader keeps its type") << "bootloader" << 1 << 1 << -2;
+    QTest::newRow("m20 link dies first") << "m20" << 3 << 12 << 300;
+    QTest::newRow("m10 stale entry") << "m10" << 2 << 11 << -1;
+}
+
+void DeviceTest::unplugAndReplug()
+{
+    QFETCH(QString, model);
+    QFETCH(int, type);
+    QFETCH(int, removedType);
+    QFETCH(int, hangup);
+    SimProcess sim;
+    QVERIFY(sim.start({ "--model", model }));
+    TofDevice device;
+    QCOMPARE(int(device.deviceType()), type);
+    QSignalSpy spy(&device, &TofDevice::deviceTypeChanged);
+    DebugCapture capture;
+    QVERIFY(hangup == -2 ? sim.unplug() : sim.hangup(hangup));
+    QTRY_COMPARE(device.portName(), QStringLiteral("NULL"));
+    QVERIFY(!device.serialPort()->isOpen());
+    QCOMPARE(int(device.deviceType()), removedType);
+    if (hangup > 0)
+        QVERIFY(capture.waitFor(QStringLiteral("serial port remove %1").arg(sim.name())));
+    QTest::qWait(50);
+    QCOMPARE(spy.size(), type == removedType ? 0 : 1); // once, even when the entry follows later
+    // The main window resets the type after cleaning up; that emits nothing.
+    device.setDeviceType(0);
+
+    QVERIFY(sim.plug());
+    QTRY_COMPARE(int(device.deviceType()), type);
+    QCOMPARE(device.portName(), sim.name());
+    device.serialPort()->write(Commands::camera(Commands::StopStreaming));
+    QVERIFY(sim.waitForTranscript("23 23 03"));
+}
+
+void DeviceTest::secondCameraStaysClosed()
+{
+    // Registry entries are scanned in name order: "a-..." first.
+    const QString suffix = QString::number(QCoreApplication::applicationPid());
+    SimProcess first, second;
+    QVERIFY(first.start({ "--name", "a-" + suffix, "--model", "m10" }));
+    QVERIFY(second.start({ "--name", "b-" + suffix, "--model", "m20" }));
+    TofDevice device;
+    QCOMPARE(int(device.deviceType()), 2);
+    QCOMPARE(device.serialPort()->portName(), first.ttyPath().mid(5));
+    // A second link finds the port busy.
+    TofDevice other;
+    QCOMPARE(int(other.deviceType()), 3);
+    QCOMPARE(other.portName(), second.name());
+    TofDevice third;
+    QCOMPARE(int(third.deviceType()), 0);
+
+    // Another port going or coming changes nothing for the open one.
+    QSignalSpy spy(&device, &TofDevice::deviceTypeChanged);
+    QVERIFY(second.unplug());
+    QVERIFY(second.plug());
+    QTest::qWait(100);
+    QCOMPARE(spy.size(), 0);
+    device.serialPort()->write(Commands::camera(Commands::SelectDepth));
+    QVERIFY(first.waitForTranscript("23 23 05"));
+}
+
+void DeviceTest::writesReachTheCamera()
+{
+    SimProcess sim;
+    QVERIFY(sim.start({ "--model", "m10", "--chunk", "3", "--chunk-gap", "20" }));
+    TofDevice device;
+    QSerialPort *port = device.serialPort();
+    port->write(Commands::parameter(Commands::DistanceOffsetPrefix, -300));
+    port->write("\xAB", 1);
+    port->write(QByteArray::fromHex("2828E80310271027102710"));
+    port->write(QByteArray::fromHex("27"));
+    QVERIFY(sim.waitForTranscript("28 28 E8 03 10 27 10 27 10 27 10 27"));
+    QCOMPARE(sim.transcript(), QStringList({ "29 29 FF D4", "? AB", "28 28 E8 03 10 27 10 27 10 27 10 27" }));
+
+    // Replies arrive in pieces.
+    QByteArray received;
+    connect(port, &QSerialPort::readyRead, this, [&] { received += port->readAll(); });
+    sim.control("send 01 02 03 04 05 06 07 2A 23 23 2A");
+    QTRY_COMPARE(received, QByteArray::fromHex("010203040506072A23232A"));
+
+    // The firmware command makes the camera come back as its bootloader.
+    QSignalSpy spy(&device, &TofDevice::deviceTypeChanged);
+    port->write(Commands::camera(Commands::PrepareFirmwareUpdate));
+    QTRY_COMPARE(spy.size(), 2);
+    QCOMPARE(int(spy[0][0].value<quint8>()), 11);
+    QCOMPARE(int(spy[1][0].value<quint8>()), 1);
+}
+
+QTEST_MAIN(DeviceTest)
+#include "tst_device.moc"
