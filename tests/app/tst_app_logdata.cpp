@@ -1,261 +1,113 @@
 // "Log Data" end to end: the real main window against a streaming kavrix-sim,
 // the files it leaves in the working folder and the lines it reports.
-
 #include "app/DeviceState.h"
 #include "app/FrameLogger.h"
 #include "app/MainWindow.h"
-#include "device/TofDevice.h"
 #include "frames/FrameColorizer.h"
 #include "frames/ImageColorizer.h"
 #include "frames/SyntheticScene.h"
-#include "tests/support/SimProcess.h"
 #include "tests/support/WindowTestSupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QImage>
 #include <QProcess>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QRegularExpression>
 #include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTextEdit>
 #include <QtTest>
 
-#include <memory>
+using namespace WindowTest;
 
 class TestLogData : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
-
-    void depthFrameOnM20();
-    void amplitudeFlippedAndPointCloudFrames();
-    void folderRemovedWhileStreaming();
-
-private:
-    template <typename T> T *widget(const char *name) const
-    {
-        return WindowTest::child<T>(window.get(), name);
-    }
-    void startCamera(const QString &model);
-    QStringList infoLines() const { return WindowTest::infoLines(window.get()); }
-    // Presses "Log Data" and returns the lines the press and the next frame added.
-    QStringList logOneFrame();
-    bool waitForFrames(int count);
-    // Frames carry no type: after a switch, frames of the old type may still be on their way.
-    bool waitForPixel(int x, int y, quint16 value);
-    QString logFile(const QString &name) const
-    {
-        return deviceState().workingDir() + QLatin1Char('/') + name;
-    }
-
-    std::unique_ptr<QTemporaryDir> dataDir;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<TofDevice> device;
-    std::unique_ptr<MainWindow> window;
+    void logFrame_data();
+    void logFrame();
 };
 
-void TestLogData::initTestCase()
+void TestLogData::logFrame_data()
 {
-    isolateRegistry();
+    QTest::addColumn<QString>("model");
+    QTest::addColumn<int>("frameType"); // index in "comboBoxFrameType"
+    QTest::addColumn<bool>("flip");
+    QTest::addColumn<QString>("report");
+    QTest::newRow("m20 depth") << "m20" << 1 << false << "data and image saved";
+    QTest::newRow("m10 amplitude") << "m10" << 0 << false
+                                   << "data and image saved (no point cloud for an amplitude frame)";
+    QTest::newRow("m10 depth mirrored") << "m10" << 1 << true << "data and image saved";
+    QTest::newRow("m10 point cloud") << "m10" << 3 << false << "data and image saved";
 }
 
-void TestLogData::init()
+void TestLogData::logFrame()
 {
-    deviceState() = DeviceState();
-    dataDir = std::make_unique<QTemporaryDir>();
-    QVERIFY(dataDir->isValid());
-    qputenv("QUARVEL_DATA_DIR", QFile::encodeName(dataDir->path()));
-}
-
-void TestLogData::cleanup()
-{
-    window.reset();
-    device.reset();
-    sim.reset();
-    dataDir.reset();
-}
-
-void TestLogData::startCamera(const QString &model)
-{
-    QVERIFY(WindowTest::startCameraAndWindow({ QStringLiteral("--model"), model }, &sim, &device, &window));
-}
-
-bool TestLogData::waitForFrames(int count)
-{
-    QSignalSpy frames(window.get(), &MainWindow::pictureReady);
-    return QTest::qWaitFor([&] { return frames.count() >= count; }, 10000);
-}
-
-bool TestLogData::waitForPixel(int x, int y, quint16 value)
-{
-    return QTest::qWaitFor(
-        [&] {
-            const DeviceState &state = deviceState();
-            return state.hasFrame() && state.frameBuffer[y * state.imageWidth + x] == value;
-        },
-        10000);
-}
-
-QStringList TestLogData::logOneFrame()
-{
-    const int before = infoLines().size();
-    QSignalSpy frames(window.get(), &MainWindow::pictureReady);
-    widget<QPushButton>("pushButtonLogData")->click();
-    // The frame that completes the log is announced before it is logged: wait for the next one too.
-    if (!QTest::qWaitFor([&] { return frames.count() >= 2; }, 10000))
-        return { QStringLiteral("no frame arrived") };
-    return infoLines().mid(before);
-}
-
-void TestLogData::depthFrameOnM20()
-{
-    startCamera(QStringLiteral("m20"));
-    widget<QPushButton>("pushButtonGetInfo")->click();
-    QVERIFY(QTest::qWaitFor([&] { return widget<QPushButton>("pushButtonStart")->isEnabled(); }, 5000));
-
-    QVERIFY(deviceState().workingSubdir.startsWith(QStringLiteral("/log/")));
-    QVERIFY(QFileInfo(deviceState().workingDir()).isDir());
-    widget<QPushButton>("pushButtonStart")->click();
-    QVERIFY(waitForFrames(2));
-
-    QStringList lines = logOneFrame();
-    QCOMPARE(lines, QStringList { QStringLiteral("Log1: data and image saved") });
-
-    // The values as received: the M20 runs its depth filter, which must not reach the file.
+    QFETCH(QString, model);
+    QFETCH(int, frameType);
+    QFETCH(bool, flip);
+    QFETCH(QString, report);
+    Rig rig;
+    QVERIFY(rig.start({ "--model", model }));
+    QVERIFY(!rig.press("pushButtonGetInfo").filter("Working dir created to: ").isEmpty());
+    rig.click("pushButtonStart");
+    rig.find<QComboBox>("comboBoxFrameType")->setCurrentIndex(frameType);
+    rig.find<QCheckBox>("checkBoxHorizontalFlip")->setChecked(flip);
     SceneSettings scene;
-    scene.width = 320;
-    scene.height = 240;
-    QFile raw(logFile(QStringLiteral("Log1.txt")));
-    QVERIFY(raw.open(QIODevice::ReadOnly));
-    const QList<QByteArray> rawLines = raw.readAll().split('\n');
-    QCOMPARE(rawLines.size(), 76801);
-    QCOMPARE(
-        rawLines.mid(0, 6), (QList<QByteArray> { "0 ", "65300 ", "65400 ", "65500 ", "30000 ", "40000 " }));
-    const quint16 sample = SyntheticScene::pixel(scene, 100, 20);
-    QCOMPARE(rawLines[20 * 320 + 100], QByteArray::number(sample) + ' ');
-
-    QFile pcd(logFile(QStringLiteral("Log1.pcd")));
-    QVERIFY(pcd.open(QIODevice::ReadOnly));
-    const QList<QByteArray> pcdLines = pcd.readAll().split('\n');
-    QCOMPARE(pcdLines.size(), 11 + 76800 + 1);
-    QCOMPARE(pcdLines[6], QByteArray("WIDTH 320"));
-    QCOMPARE(pcdLines[7], QByteArray("HEIGHT 240"));
-    QCOMPARE(pcdLines[9], QByteArray("POINTS 76800"));
-    QCOMPARE(pcdLines[11 + 4], QByteArray("0.000000 0.000000 0.000000")); // 30000
-    QCOMPARE(pcdLines[11 + 20 * 320 + 100],
-        LogFormat::pointLine(20 * 320 + 100, 320, sample, LensParameters::fromDeviceState()));
-
-    const QString converter = QStandardPaths::findExecutable(QStringLiteral("pcl_convert_pcd_ascii_binary"));
-    if (!converter.isEmpty()) {
-        QProcess pcl;
-        pcl.setProcessChannelMode(QProcess::MergedChannels);
-        pcl.start(converter,
-            { pcd.fileName(), dataDir->filePath(QStringLiteral("check.pcd")), QStringLiteral("1") });
-        QVERIFY(pcl.waitForFinished(60000));
-        QCOMPARE(pcl.exitCode(), 0);
-        const QByteArray said = pcl.readAll();
-        QVERIFY2(said.contains("76800 points"), said.constData());
-    }
-
-    // The image as displayed: depth colours of the unfiltered values, sensor size.
-    const QImage png(logFile(QStringLiteral("Log1.png")));
-    QCOMPARE(png.size(), QSize(320, 240));
-    ImageColorizer colorMap;
-    FrameColorizer colors(&colorMap);
-    QCOMPARE(png.pixel(100, 20), colors.color(1, sample));
-
-    // A second press gets the next number.
-    QCOMPARE(logOneFrame(), QStringList { QStringLiteral("Log2: data and image saved") });
-}
-
-void TestLogData::amplitudeFlippedAndPointCloudFrames()
-{
-    startCamera(QStringLiteral("m10"));
-    widget<QPushButton>("pushButtonStart")->click();
-    QVERIFY(waitForFrames(2));
-
-    // Before any device information the folder is the application folder + "0_0_0".
-    QStringList lines = logOneFrame();
-    QCOMPARE(lines.value(0), QStringLiteral("Open log file failed"));
-    QVERIFY(lines.value(1).contains(QStringLiteral("0_0_0 does not exist")));
-    QCOMPARE(lines.size(), 2);
-    // The stream goes on, and nothing is left pending.
-    QVERIFY(waitForFrames(3));
-    QCOMPARE(infoLines().filter(QStringLiteral("Log")).size(), 1);
-
-    widget<QPushButton>("pushButtonGetInfo")->click();
-    QVERIFY(QTest::qWaitFor(
-        [&] { return infoLines().filter(QStringLiteral("Working dir created to: ")).size() == 1; }, 5000));
-
-    // Amplitude frames: no point cloud file, and the message says so.
-    SceneSettings amplitude;
-    amplitude.frameType = SceneSettings::Amplitude;
-    widget<QComboBox>("comboBoxFrameType")->setCurrentIndex(0);
-    QVERIFY(waitForPixel(70, 40, SyntheticScene::pixel(amplitude, 70, 40)));
-    QCOMPARE(logOneFrame(),
-        QStringList { QStringLiteral("Log1: data and image saved (no point cloud for an amplitude frame)") });
-    QVERIFY(QFileInfo::exists(logFile(QStringLiteral("Log1.txt"))));
-    QVERIFY(!QFileInfo::exists(logFile(QStringLiteral("Log1.pcd"))));
-    QCOMPARE(QImage(logFile(QStringLiteral("Log1.png"))).size(), QSize(160, 60));
-
-    // A mirrored depth picture is stored mirrored.
-    SceneSettings scene;
-    widget<QComboBox>("comboBoxFrameType")->setCurrentIndex(1);
-    widget<QCheckBox>("checkBoxHorizontalFlip")->setChecked(true);
-    QVERIFY(waitForPixel(70, 40, SyntheticScene::pixel(scene, 70, 40)));
-    QCOMPARE(logOneFrame(), QStringList { QStringLiteral("Log2: data and image saved") });
-    ImageColorizer colorMap;
-    FrameColorizer colors(&colorMap);
-    const QImage flipped(logFile(QStringLiteral("Log2.png")));
-    QCOMPARE(flipped.size(), QSize(160, 60));
-    QCOMPARE(flipped.pixel(159 - 70, 40), colors.color(1, SyntheticScene::pixel(scene, 70, 40)));
-    widget<QCheckBox>("checkBoxHorizontalFlip")->setChecked(false);
-
-    // Point-cloud frames: points, and a defined picture (the depth colouring).
-    widget<QComboBox>("comboBoxFrameType")->setCurrentIndex(3);
-    QSignalSpy frames(window.get(), &MainWindow::pictureReady);
-    QVERIFY(QTest::qWaitFor([&] { return frames.count() >= 3; }, 10000));
-    QCOMPARE(frames.last().value(0).value<quint8>(), quint8(3));
-    QCOMPARE(logOneFrame(), QStringList { QStringLiteral("Log3: data and image saved") });
-    const QImage cloud(logFile(QStringLiteral("Log3.png")));
-    QCOMPARE(cloud.size(), QSize(160, 60));
-    QCOMPARE(cloud.pixel(70, 40), colors.color(1, SyntheticScene::pixel(scene, 70, 40)));
-    QFile pcd(logFile(QStringLiteral("Log3.pcd")));
-    QVERIFY(pcd.open(QIODevice::ReadOnly));
-    QCOMPARE(pcd.readAll().count('\n'), 11 + 9600);
-}
-
-void TestLogData::folderRemovedWhileStreaming()
-{
-    startCamera(QStringLiteral("m10"));
-    widget<QPushButton>("pushButtonGetInfo")->click();
-    QVERIFY(QTest::qWaitFor(
-        [&] { return infoLines().filter(QStringLiteral("Working dir created to: ")).size() == 1; }, 5000));
-    widget<QPushButton>("pushButtonStart")->click();
-    QVERIFY(waitForFrames(2));
+    scene.width = model == "m20" ? 320 : 160;
+    scene.height = model == "m20" ? 240 : 60;
+    scene.frameType = frameType == 0 ? SceneSettings::Amplitude : SceneSettings::Depth;
+    const int x = 100, y = 20, index = y * scene.width + x;
+    const quint16 sample = SyntheticScene::pixel(scene, x, y);
+    // Frames carry no type: wait until the new type arrives.
+    QVERIFY(rig.waitUntil(
+        [&] { return deviceState().hasFrame() && deviceState().frameBuffer[index] == sample; }));
 
     // Two presses before a frame: only the second leaves files.
-    widget<QPushButton>("pushButtonLogData")->click();
-    QCOMPARE(logOneFrame(), QStringList { QStringLiteral("Log2: data and image saved") });
-    QCOMPARE(QDir(deviceState().workingDir()).entryList(QDir::Files | QDir::Hidden),
-        (QStringList { QStringLiteral("Log2.pcd"), QStringLiteral("Log2.png"), QStringLiteral("Log2.txt") }));
+    rig.click("pushButtonLogData");
+    const QStringList lines = rig.logData();
+    QCOMPARE(lines.size(), 1);
+    const QRegularExpressionMatch match = QRegularExpression("^(Log\\d+): (.*)$").match(lines.first());
+    QCOMPARE(match.captured(2), report);
+    const QString name = match.captured(1);
+    const QDir folder(rig.workingDir());
+    const bool cloud = frameType != 0;
+    const QStringList expectedFiles = (cloud ? QStringList { name + ".pcd" } : QStringList())
+        + QStringList { name + ".png", name + ".txt" };
+    QCOMPARE(folder.entryList(QDir::Files | QDir::Hidden), expectedFiles);
 
-    // The folder goes away: reported at the press, nothing pending, the stream goes on.
-    QVERIFY(QDir(deviceState().workingDir()).removeRecursively());
-    const QStringList lines = logOneFrame();
-    QCOMPARE(lines.value(0), QStringLiteral("Open log file failed"));
-    QCOMPARE(lines.size(), 2);
-    QVERIFY(waitForFrames(3));
-    QVERIFY(infoLines().filter(QStringLiteral("data and image saved")).size() == 1);
+    // The values as received: the M20's depth filter must not reach the file.
+    const QList<QByteArray> raw = readFile(folder.filePath(name + ".txt")).split('\n');
+    QCOMPARE(raw.size(), scene.width * scene.height + 1);
+    QCOMPARE(raw[index], QByteArray::number(sample) + ' ');
+    if (model == "m20")
+        QCOMPARE(
+            raw.mid(0, 6), (QList<QByteArray> { "0 ", "65300 ", "65400 ", "65500 ", "30000 ", "40000 " }));
+    // The image as displayed (depth colours of the unfiltered values), mirrored when the picture is.
+    const QImage png(folder.filePath(name + ".png"));
+    QCOMPARE(png.size(), QSize(scene.width, scene.height));
+    ImageColorizer colorMap;
+    FrameColorizer colors(&colorMap);
+    if (cloud)
+        QCOMPARE(png.pixel(flip ? scene.width - 1 - x : x, y), colors.color(1, sample));
+    if (!cloud)
+        return;
+    const QString pcdPath = folder.filePath(name + ".pcd");
+    const QList<QByteArray> pcd = readFile(pcdPath).split('\n');
+    QCOMPARE(pcd.size(), 11 + scene.width * scene.height + 1);
+    QCOMPARE(pcd[6], "WIDTH " + QByteArray::number(scene.width));
+    QCOMPARE(pcd[9], "POINTS " + QByteArray::number(scene.width * scene.height));
+    QCOMPARE(
+        pcd[11 + index], LogFormat::pointLine(index, scene.width, sample, LensParameters::fromDeviceState()));
+    const QString converter = QStandardPaths::findExecutable("pcl_convert_pcd_ascii_binary");
+    if (model == "m20" && !converter.isEmpty()) {
+        QProcess pcl;
+        pcl.setProcessChannelMode(QProcess::MergedChannels);
+        pcl.start(converter, { pcdPath, rig.dataPath("check.pcd"), "1" });
+        QVERIFY(pcl.waitForFinished(60000));
+        QVERIFY2(pcl.exitCode() == 0 && pcl.readAll().contains("76800 points"), "pcl rejects the file");
+    }
 }
 
 QTEST_MAIN(TestLogData)

@@ -1,17 +1,34 @@
+// The firmware image: scrambling, the .tof file, loading, and the transfer's
+// messages and packets against an ideal bootloader; the bootloader reply reader.
 #include "device/Crc16.h"
 #include "firmware/BootloaderReplyReader.h"
+#include "firmware/FirmwareCipher.h"
+#include "firmware/FirmwareFile.h"
 #include "firmware/FirmwareTransfer.h"
+#include "tests/firmware/FirmwareTestSupport.h"
 
+#include <QDataStream>
+#include <QTemporaryDir>
 #include <QtTest>
+
+using FirmwareTest::image;
+using FirmwareTest::readFile;
+using FirmwareTest::writeFile;
 
 namespace {
 
-QByteArray patternImage(int length)
+const QByteArray ProductTag("Morvane Kavrix M10");
+
+QByteArray scrambled(QByteArray block)
 {
-    QByteArray image(length, '\0');
-    for (int i = 0; i < length; ++i)
-        image[i] = char((i * 7 + 3) & 0xFF);
-    return image;
+    FirmwareCipher::scrambleBlock(block.data());
+    return block;
+}
+
+QByteArray unscrambled(QByteArray block)
+{
+    FirmwareCipher::unscrambleBlock(block.data());
+    return block;
 }
 
 BootloaderReply reply(quint8 code, quint8 value = 0)
@@ -22,35 +39,6 @@ BootloaderReply reply(quint8 code, quint8 value = 0)
     return r;
 }
 
-// Runs a whole transfer against an ideal bootloader and returns every message sent.
-QVector<QByteArray> runTransfer(const QByteArray &image, QVector<int> *progress = nullptr)
-{
-    FirmwareTransfer transfer;
-    QVector<QByteArray> sent { transfer.start(image) };
-    FirmwareTransfer::Step step = transfer.handleReply(reply(BootloaderReply::Ready));
-    sent.append(step.bytes);
-    step = transfer.handleReply(reply(BootloaderReply::SizeReceived));
-    while (true) {
-        sent.append(step.bytes);
-        if (progress && step.progress >= 0)
-            progress->append(step.progress);
-        if (step.finished || step.bytes.isEmpty())
-            break;
-        step = transfer.handleReply(reply(BootloaderReply::PacketReceived));
-    }
-    return sent;
-}
-
-void checkPacketFrame(const QByteArray &packet, int index)
-{
-    QCOMPARE(packet.size(), 64);
-    const quint16 crc = crc16Xmodem(packet.constData(), 60);
-    QCOMPARE(quint8(packet.at(60)), quint8(crc >> 8));
-    QCOMPARE(quint8(packet.at(61)), quint8(crc & 0xFF));
-    QCOMPARE(quint8(packet.at(62)), quint8(index & 0xFF));
-    QCOMPARE(packet.at(63), '#');
-}
-
 } // namespace
 
 class TestFirmwareProtocol : public QObject
@@ -58,108 +46,151 @@ class TestFirmwareProtocol : public QObject
     Q_OBJECT
 
 private slots:
-    void messages()
+    void scrambling()
     {
-        QCOMPARE(Bootloader::command(Bootloader::OpenTransfer), QByteArray("\x22\x22\x01", 3));
-        QCOMPARE(Bootloader::command(Bootloader::EndTransfer), QByteArray("\x22\x22\x0B", 3));
-        QCOMPARE(Bootloader::command(Bootloader::Query), QByteArray("\x22\x22\x05", 3));
-        QCOMPARE(Bootloader::sizeMessage(130), QByteArray("\x22\x22\x02\x00\x00\x00\x82", 7));
-        QCOMPARE(Bootloader::sizeMessage(49152), QByteArray("\x22\x22\x02\x00\x00\xC0\x00", 7));
+        QByteArray block(60, '\0');
+        block.replace(0, 3, "abc");
+        QByteArray expected(60, '\0');
+        expected.replace(40, 3, QByteArray("\x86\xC4\xC6", 3));
+        QCOMPARE(scrambled(block), expected);
+        for (int seed = 1; seed <= 20; ++seed) {
+            const QByteArray random = image(60, seed);
+            QCOMPARE(unscrambled(scrambled(random)), random);
+        }
     }
 
-    void twoFullPackets()
+    void fileLayout_data()
     {
-        const QByteArray image = patternImage(120);
-        QVector<int> progress;
-        const QVector<QByteArray> sent = runTransfer(image, &progress);
-        // open, size, packet 0, packet 1, end
-        QCOMPARE(sent.size(), 5);
-        QCOMPARE(sent[0], QByteArray("\x22\x22\x01", 3));
-        QCOMPARE(sent[1], Bootloader::sizeMessage(120));
-        QCOMPARE(sent[2].left(60) + sent[3].left(60), image);
-        checkPacketFrame(sent[2], 0);
-        checkPacketFrame(sent[3], 1);
-        QCOMPARE(sent[4], QByteArray("\x22\x22\x0B", 3));
-        QCOMPARE(progress, QVector<int>({ 100, 150 }));
+        QTest::addColumn<int>("imageSize");
+        QTest::addColumn<int>("fileSize");
+        QTest::newRow("empty") << 0 << 23;
+        QTest::newRow("two blocks") << 120 << 143;
+        QTest::newRow("short tail") << 130 << 203;
+        QTest::newRow("largest") << 49152 << 49200 + 23;
     }
 
-    void shortLastPacketKeepsPreviousBytes()
+    void fileLayout()
     {
-        const QByteArray image = patternImage(130);
-        const QVector<QByteArray> sent = runTransfer(image);
-        QCOMPARE(sent.size(), 6);
-        const QByteArray last = sent[4];
-        checkPacketFrame(last, 2);
-        QCOMPARE(last.left(10), image.mid(120, 10));
-        // bytes 10..59 are those packet 1 left behind, file bytes 70..119
-        QCOMPARE(last.mid(10, 50), image.mid(70, 50));
-        QCOMPARE(sent[5], QByteArray("\x22\x22\x0B", 3));
+        QFETCH(int, imageSize);
+        QFETCH(int, fileSize);
+        const QByteArray input = image(imageSize, imageSize + 7);
+        const QByteArray tof = FirmwareCipher::encrypt(input, ProductTag);
+        QCOMPARE(tof.size(), fileSize);
+        // The tag is what QDataStream writes for a const char *.
+        QByteArray tag;
+        QDataStream(&tag, QIODevice::WriteOnly) << ProductTag.constData();
+        QVERIFY(tof.endsWith(tag));
+        for (int i = 0; i < imageSize / 60; ++i)
+            QCOMPARE(unscrambled(tof.mid(i * 60, 60)), input.mid(i * 60, 60));
+        // The tail block is built on the previous block's output.
+        const int rest = imageSize % 60;
+        if (rest) {
+            const QByteArray tail = unscrambled(tof.mid(imageSize - rest, 60));
+            QCOMPARE(tail.left(rest), input.right(rest));
+            QCOMPARE(tail.mid(rest), tof.mid(imageSize - rest - 60 + rest, 60 - rest));
+        }
     }
 
-    void emptyImageEndsAtOnce()
+    void outputNames_data()
     {
-        QVector<int> progress;
-        const QVector<QByteArray> sent = runTransfer(QByteArray(), &progress);
-        QCOMPARE(sent.size(), 3);
-        QCOMPARE(sent[1], Bootloader::sizeMessage(0));
-        QCOMPARE(sent[2], QByteArray("\x22\x22\x0B", 3));
-        QVERIFY(progress.isEmpty());
+        QTest::addColumn<QString>("input");
+        QTest::addColumn<QString>("output");
+        QTest::newRow("bin") << "/data/fw.bin"
+                             << "/data/fw.tof";
+        QTest::newRow("upper case") << "/data/fw.BIN"
+                                    << "/data/fw.BIN.tof";
+        QTest::newRow("tof") << "/data/fw.tof"
+                             << "/data/fw.tof.tof";
+        QTest::newRow("folder named .bin") << "/data/x.bin/fw.bin"
+                                           << "/data/x.bin/fw.tof";
     }
 
-    void largestImage()
+    void outputNames()
     {
-        const QByteArray image = patternImage(49152);
-        const QVector<QByteArray> sent = runTransfer(image);
-        QCOMPARE(sent[1].right(2), QByteArray("\xC0\x00", 2));
-        const int packets = int(sent.size()) - 3;
-        QCOMPARE(packets, 820);
-        const QByteArray last = sent[2 + 819];
-        checkPacketFrame(last, 819);
-        QCOMPARE(last.left(12), image.right(12));
-        QCOMPARE(quint8(sent[2 + 256].at(62)), quint8(0));
-
-        QByteArray reassembled;
-        for (int k = 0; k < packets; ++k)
-            reassembled += sent[2 + k].left(60);
-        QCOMPARE(reassembled.left(49152), image);
+        QFETCH(QString, input);
+        QFETCH(QString, output);
+        QCOMPARE(FirmwareFile::encryptedPath(input), output);
     }
 
-    void progressFormula()
+    void files()
     {
-        QCOMPARE(Bootloader::progressValue(410, 49152), 50);
-        QCOMPARE(Bootloader::progressValue(819, 49152), 100);
-        QCOMPARE(Bootloader::progressValue(0, 0), -1);
+        QTemporaryDir dir;
+        const QByteArray input = image(130, 11);
+        // An existing, longer .tof is replaced, not extended; the input stays.
+        const QString bin = dir.filePath("fw.bin");
+        QVERIFY(writeFile(bin, input) && writeFile(dir.filePath("fw.tof"), QByteArray(1000, 'z')));
+        const FirmwareFile::WriteResult result = FirmwareFile::writeEncrypted(bin, input, ProductTag);
+        QVERIFY2(result.ok, qPrintable(result.error));
+        QCOMPARE(readFile(dir.filePath("fw.tof")), FirmwareCipher::encrypt(input, ProductTag));
+        QCOMPARE(readFile(bin), input);
+        // An output that is a link to the input, a missing folder: refused.
+        QVERIFY(writeFile(dir.filePath("other.bin"), input));
+        QVERIFY(QFile::link(dir.filePath("other.bin"), dir.filePath("other.tof")));
+        QVERIFY(!FirmwareFile::writeEncrypted(dir.filePath("other.bin"), input, ProductTag).ok);
+        QCOMPARE(readFile(dir.filePath("other.bin")), input);
+        QVERIFY(!FirmwareFile::writeEncrypted(dir.filePath("gone/fw.bin"), input, ProductTag).ok);
+
+        QCOMPARE(FirmwareFile::load(QString()).status, FirmwareFile::LoadStatus::EmptyPath);
+        QCOMPARE(
+            FirmwareFile::load(dir.filePath("missing.bin")).status, FirmwareFile::LoadStatus::OpenFailed);
+        QVERIFY(writeFile(dir.filePath("legal.bin"), image(49152)));
+        QCOMPARE(FirmwareFile::load(dir.filePath("legal.bin")).status, FirmwareFile::LoadStatus::Loaded);
+        QVERIFY(writeFile(dir.filePath("big.bin"), image(49153)));
+        const FirmwareFile::LoadResult big = FirmwareFile::load(dir.filePath("big.bin"));
+        QCOMPARE(big.status, FirmwareFile::LoadStatus::TooLarge);
+        QCOMPARE(big.data, image(49153)); // kept whole
     }
 
-    void repliesOutOfTurnAreIgnored()
+    void transfer_data()
     {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QByteArray>("sizeMessage");
+        QTest::addColumn<QVector<int>>("progress"); // the last values reported
+        QTest::newRow("empty") << 0 << QByteArray("22220200000000") << QVector<int>();
+        QTest::newRow("two packets") << 120 << QByteArray("22220200000078") << QVector<int> { 100, 150 };
+        QTest::newRow("short last packet")
+            << 130 << QByteArray("22220200000082") << QVector<int> { 92, 138, 184 };
+        QTest::newRow("largest") << 49152 << QByteArray("2222020000c000") << QVector<int> { 100 };
+    }
+
+    void transfer()
+    {
+        QFETCH(int, length);
+        QFETCH(QByteArray, sizeMessage);
+        QFETCH(QVector<int>, progress);
+        QByteArray input = image(length, 3);
+        const QByteArray original = input;
         FirmwareTransfer transfer;
-        QVERIFY(transfer.handleReply(reply(BootloaderReply::Ready)).bytes.isEmpty());
-        QVERIFY(transfer.handleReply(reply(BootloaderReply::PacketReceived)).bytes.isEmpty());
-
-        transfer.start(patternImage(70));
-        // an acknowledgement before the bootloader said it is ready sends nothing
+        QCOMPARE(transfer.start(input).toHex(), QByteArray("222201"));
+        input.fill('x'); // the transfer keeps its own copy
+        // Replies out of turn send nothing.
         QVERIFY(transfer.handleReply(reply(BootloaderReply::PacketReceived)).bytes.isEmpty());
         QVERIFY(transfer.handleReply(reply(BootloaderReply::QueryAnswer, 7)).bytes.isEmpty());
-        QCOMPARE(transfer.handleReply(reply(BootloaderReply::Ready)).bytes.size(), 7);
-        QCOMPARE(transfer.handleReply(reply(BootloaderReply::SizeReceived)).bytes.size(), 64);
-        QCOMPARE(transfer.handleReply(reply(BootloaderReply::PacketReceived)).bytes.size(), 64);
-        const FirmwareTransfer::Step end = transfer.handleReply(reply(BootloaderReply::PacketReceived));
-        QVERIFY(end.finished);
+        QCOMPARE(transfer.handleReply(reply(BootloaderReply::Ready)).bytes.toHex(), sizeMessage);
+        FirmwareTransfer::Step step = transfer.handleReply(reply(BootloaderReply::SizeReceived));
+        QByteArray previous(64, '\0');
+        QVector<int> reported;
+        for (int k = 0; !step.finished; ++k) {
+            const QByteArray packet = step.bytes;
+            QCOMPARE(packet.size(), 64);
+            const quint16 crc = crc16Xmodem(packet.constData(), 60);
+            QCOMPARE(quint8(packet[60]), quint8(crc >> 8));
+            QCOMPARE(quint8(packet[61]), quint8(crc & 0xFF));
+            QCOMPARE(quint8(packet[62]), quint8(k & 0xFF));
+            QCOMPARE(packet[63], '#');
+            // A short last packet keeps the previous packet's bytes behind the image.
+            const int count = qMin(60, length - 60 * k);
+            QCOMPARE(packet.left(count), original.mid(60 * k, count));
+            QCOMPARE(packet.mid(count, 60 - count), previous.mid(count, 60 - count));
+            previous = packet;
+            reported << step.progress;
+            step = transfer.handleReply(reply(BootloaderReply::PacketReceived));
+        }
+        QCOMPARE(reported.size(), (length + 59) / 60);
+        QCOMPARE(reported.mid(reported.size() - progress.size()), progress);
+        QCOMPARE(step.bytes.toHex(), QByteArray("22220b"));
         QVERIFY(!transfer.isRunning());
-        // a late duplicate after the end must not restart anything
         QVERIFY(transfer.handleReply(reply(BootloaderReply::PacketReceived)).bytes.isEmpty());
-    }
-
-    void transferKeepsItsOwnCopy()
-    {
-        QByteArray image = patternImage(60);
-        FirmwareTransfer transfer;
-        transfer.start(image);
-        image.fill('x');
-        transfer.handleReply(reply(BootloaderReply::Ready));
-        const QByteArray packet = transfer.handleReply(reply(BootloaderReply::SizeReceived)).bytes;
-        QCOMPARE(packet.left(60), patternImage(60));
     }
 
     void readerWholeAndSplit()
