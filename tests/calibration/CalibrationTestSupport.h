@@ -58,6 +58,20 @@ inline Expected expectedResult(int pixelCount)
     return e;
 }
 
+// The numbers in `text`, whatever separates them.
+inline QVector<qint32> numbers(QByteArray text)
+{
+    QVector<qint32> values;
+    for (const QByteArray &word : text.replace(',', ' ').simplified().split(' ')) {
+        bool ok = false;
+        const qint32 value = word.toInt(&ok);
+        if (ok)
+            values << value;
+    }
+    return values;
+}
+
+// The data table and the information block of a DRNU_Lut.c.
 struct LutSource
 {
     QVector<qint32> table;
@@ -65,46 +79,22 @@ struct LutSource
     bool ok = false;
 };
 
-inline QVector<qint32> numbers(const QByteArray &text, bool *ok)
-{
-    QVector<qint32> values;
-    *ok = true;
-    for (const QByteArray &piece : text.split(',')) {
-        const QByteArray trimmed = piece.simplified();
-        if (trimmed.isEmpty())
-            continue;
-        bool good = false;
-        values << trimmed.toInt(&good);
-        *ok = *ok && good;
-    }
-    return values;
-}
-
 inline LutSource readLutSource(const QString &path)
 {
+    const QByteArray text = WindowTest::readFile(path);
+    const QByteArray dataHead("[IMAGE_RESOLUTION] = {"), infoHead("[DRNU_LUT_INFO_NUM] = {");
+    const int data = text.indexOf(dataHead), info = text.indexOf(infoHead);
     LutSource source;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return source;
-    const QByteArray text = file.readAll();
-    const QByteArray dataHead("int16_t DRNU_LUT_DATA[DRNU_DLL_NUM][IMAGE_RESOLUTION] = {  \r\n\n");
-    const QByteArray dataEnd("}; \r\n\n");
-    const QByteArray infoHead("int16_t DRNU_LUT_INFO[DRNU_LUT_INFO_NUM] = {\n");
-    const int data = text.indexOf(dataHead);
-    const int end = text.indexOf(dataEnd, data);
-    const int info = text.indexOf(infoHead, end);
-    const int infoEnd = text.indexOf("};\n", info);
-    if (data < 0 || end < 0 || info < 0 || infoEnd < 0)
-        return source;
-    bool tableOk = false;
-    bool infoOk = false;
-    source.table = numbers(text.mid(data + dataHead.size(), end - data - dataHead.size()), &tableOk);
-    source.info = numbers(text.mid(info + infoHead.size(), infoEnd - info - infoHead.size()), &infoOk);
-    source.ok = tableOk && infoOk;
+    source.ok = data >= 0 && info > data;
+    source.table
+        = numbers(text.mid(data + dataHead.size(), text.indexOf("};", data) - data - dataHead.size()));
+    source.info
+        = numbers(text.mid(info + infoHead.size(), text.indexOf("};", info) - info - infoHead.size()));
     return source;
 }
 
-// The file kavrix-sim writes with --calib-output.
+// The file kavrix-sim writes with --calib-output: "model", "errors" and
+// "info" lines, then "values <count>" and one table value a line.
 struct SimRecord
 {
     QString model;
@@ -115,30 +105,20 @@ struct SimRecord
 
 inline SimRecord readSimRecord(const QString &path)
 {
+    const QByteArray text = WindowTest::readFile(path);
+    const int values = text.indexOf("\nvalues ");
     SimRecord record;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return record;
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    int i = 0;
-    for (; i < lines.size(); ++i) {
-        const QList<QByteArray> words = lines[i].split(' ');
-        if (words.value(0) == "model") {
-            record.model = QString::fromLatin1(words.value(1));
-        } else if (words.value(0) == "errors") {
-            record.errors = words.value(1).toInt();
-        } else if (words.value(0) == "info") {
-            for (int w = 1; w < words.size(); ++w)
-                record.info << words[w].toInt();
-        } else if (words.value(0) == "values") {
-            ++i;
-            break;
-        }
+    for (const QByteArray &line : text.left(values).split('\n')) {
+        const QByteArray key = line.split(' ').value(0);
+        if (key == "model")
+            record.model = QString::fromLatin1(line.mid(6));
+        else if (key == "errors")
+            record.errors = line.mid(7).toInt();
+        else if (key == "info")
+            record.info = numbers(line.mid(5));
     }
-    for (; i < lines.size(); ++i) {
-        if (!lines[i].isEmpty())
-            record.table << lines[i].toInt();
-    }
+    if (values >= 0)
+        record.table = numbers(text.mid(text.indexOf('\n', values + 1)));
     return record;
 }
 
