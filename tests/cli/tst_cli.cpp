@@ -87,7 +87,6 @@ private slots:
     void capture();
     void recordReplayExport_data();
     void recordReplayExport();
-    void recordingCutAnywhere();
     void recordKilledMidWrite();
     void firmwareUpdate_data();
     void firmwareUpdate();
@@ -347,73 +346,6 @@ void TestCli::recordReplayExport()
     QVector<quint16> values(pixels);
     FrameFormat::readPixels(framesA[7].data.constData(), pixels, values.data());
     QCOMPARE(readFile(out + "/frame_000007.txt"), LogFormat::rawFile(values.constData(), pixels));
-}
-
-void TestCli::recordingCutAnywhere()
-{
-    // A recording cut at any byte reads back every whole frame before the cut
-    // and nothing else; a damaged record ends it like a cut.
-    Recording::Header header;
-    header.deviceType = 2;
-    header.width = 160;
-    header.height = 60;
-    header.frameLength = FrameFormat::frameBytes(160 * 60);
-    header.deviceInfoPayload = QByteArray(30, '\x07');
-    const QString path = dir.filePath("cut-source.kvr");
-    RecordingWriter writer;
-    QVERIFY(writer.open(path, header));
-    QByteArray frame(header.frameLength, Qt::Uninitialized);
-    for (quint32 k = 0; k < 3; ++k) {
-        frame.fill(char('a' + k));
-        QVERIFY(writer.append(1000 * k, frame.constData()));
-    }
-    QVERIFY(writer.close());
-    QVERIFY(!writer.open(path, header)); // never replaces a file
-    const QByteArray whole = readFile(path);
-    const int headerSize = Recording::FixedHeaderSize + 30 + 4;
-    const int recordSize = header.frameLength + Recording::RecordOverhead;
-    QCOMPARE(whole.size(), headerSize + 3 * recordSize);
-
-    QList<int> cuts;
-    for (int c = 0; c <= headerSize + 8; ++c)
-        cuts << c;
-    for (int k = 1; k <= 3; ++k) {
-        for (int d = -20; d <= 20; ++d)
-            cuts << headerSize + k * recordSize + d;
-    }
-    for (int n = 0; n < 100; ++n)
-        cuts << int(QRandomGenerator::global()->bounded(whole.size()));
-    const QString cutPath = dir.filePath("cut.kvr");
-    for (int cut : cuts) {
-        cut = qBound(0, cut, int(whole.size()));
-        QFile::remove(cutPath);
-        QFile file(cutPath);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(whole.left(cut));
-        file.close();
-        RecordingReader reader;
-        QCOMPARE(reader.open(cutPath), cut >= headerSize);
-        if (cut < headerSize)
-            continue;
-        Recording::Frame read;
-        int count = 0;
-        while (reader.next(&read)) {
-            QCOMPARE(read.data, QByteArray(header.frameLength, char('a' + count)));
-            ++count;
-        }
-        QCOMPARE(count, (cut - headerSize) / recordSize);
-        QCOMPARE(reader.tailBytes(), qint64((cut - headerSize) % recordSize));
-    }
-
-    QByteArray damaged = whole;
-    damaged[headerSize + recordSize + 500] = 'z';
-    QFile file(cutPath);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(damaged);
-    file.close();
-    qint64 tail = 0;
-    QCOMPARE(readAll(cutPath, nullptr, &tail).size(), 1);
-    QCOMPARE(tail, qint64(2 * recordSize));
 }
 
 void TestCli::recordKilledMidWrite()
