@@ -1,11 +1,14 @@
 // The firmware window against a simulated bootloader: whole transfers, one
 // case per way a transfer is interrupted (each followed by a retry that
-// completes), loading and encrypting files.
+// completes), loading and encrypting files; and the whole update from the
+// main window's menu, where the camera re-enumerates as its bootloader.
+#include "app/MainWindow.h"
 #include "device/TofDevice.h"
 #include "firmware/FirmwareCipher.h"
 #include "firmware/UpdateFirmware.h"
 #include "tests/firmware/FirmwareTestSupport.h"
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
@@ -27,6 +30,9 @@ private slots:
     void interrupted();
     void browseAndEncrypt();
     void leavesCameraBytesToOtherReaders();
+    void updateFromMenu();
+    void unplugDuringWait();
+    void mainWindowClosedDuringWait();
 
 private:
     // A bootloader and a firmware window with `length` bytes of image loaded.
@@ -50,6 +56,12 @@ private:
         click("pushButtonBrowse");
     }
     void click(const char *name) { child<QPushButton>(window, name)->click(); }
+    static void sendFile(UpdateFirmware *window, const QString &path)
+    {
+        window->setFileChooser([path] { return path; });
+        child<QPushButton>(window, "pushButtonBrowse")->click();
+        child<QPushButton>(window, "pushButtonSendFirmware")->click();
+    }
     bool sent(Rig &rig, int length)
     {
         return rig.waitUntil([&] { return window.isNull(); }, 30000)
@@ -209,6 +221,68 @@ void TestFirmwareWindow::leavesCameraBytesToOtherReaders()
     QTRY_COMPARE(taken, QByteArray("DD\x05\x01", 4));
     disconnect(port, &QSerialPort::readyRead, this, nullptr);
     delete window;
+}
+
+void TestFirmwareWindow::updateFromMenu()
+{
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10", "--firmware-out", rig.dataPath("received.bin") }));
+    QCOMPARE(rig.find<QLabel>("label_Device")->text(), QStringLiteral("Kavrix M10"));
+    // The slot waits 1000 ms for the bootloader; chosen again meanwhile, it does nothing more.
+    QTimer::singleShot(300, [&] { rig.trigger("Update Firmware"); });
+    QVERIFY(rig.trigger("Update Firmware"));
+    window = topLevel<UpdateFirmware>();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(rig.device->deviceType(), quint8(TofDevice::Bootloader));
+    QCOMPARE(rig.find<QLabel>("label_Device")->text(), QStringLiteral("Bootloader"));
+    rig.trigger("Update Firmware"); // brings the open window forward
+    QCOMPARE(QApplication::topLevelWidgets().count(window), 1);
+    pump(200);
+    QCOMPARE(rig.sim->transcript().count("23 23 33"), 1);
+
+    const QByteArray firmware = FirmwareTest::image(20000, 3);
+    QVERIFY(writeFile(rig.dataPath("fw.bin"), firmware));
+    sendFile(window, rig.dataPath("fw.bin"));
+    QVERIFY(rig.waitUntil([&] { return window.isNull(); }, 30000));
+    QVERIFY(rig.sim->waitForEvent("bootloader image-written"));
+    QCOMPARE(readFile(rig.dataPath("received.bin")), firmware);
+    QVERIFY(takeMessages().isEmpty());
+}
+
+void TestFirmwareWindow::unplugDuringWait()
+{
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10", "--firmware-out", rig.dataPath("received.bin") }));
+    // The bootloader is back; then its link dies.
+    connect(rig.sim.get(), &SimProcess::eventLine, this, [&](const QString &line) {
+        if (line.startsWith("plugged"))
+            rig.sim->control("hangup 50");
+    });
+    QVERIFY(rig.trigger("Update Firmware"));
+    window = topLevel<UpdateFirmware>();
+    QVERIFY(window);
+    QVERIFY(rig.waitUntil([&] { return !rig.device->serialPort()->isOpen(); }));
+    disconnect(rig.sim.get(), &SimProcess::eventLine, this, nullptr);
+    QVERIFY(writeFile(rig.dataPath("fw.bin"), FirmwareTest::image(500)));
+    sendFile(window, rig.dataPath("fw.bin"));
+    QCOMPARE(takeMessages(), QStringList { "No bootloader connected" });
+    // Back again, the same window finishes the job.
+    QVERIFY(rig.sim->reenumerate("bootloader"));
+    QVERIFY(rig.waitType(TofDevice::Bootloader));
+    child<QPushButton>(window, "pushButtonSendFirmware")->click();
+    QVERIFY(rig.waitUntil([&] { return window.isNull(); }, 30000));
+    QVERIFY(rig.sim->waitForEvent("bootloader image-written"));
+    QCOMPARE(readFile(rig.dataPath("received.bin")), FirmwareTest::image(500));
+}
+
+void TestFirmwareWindow::mainWindowClosedDuringWait()
+{
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10" }));
+    QTimer::singleShot(400, [&] { rig.window.reset(); });
+    rig.trigger("Update Firmware");
+    QVERIFY(!rig.window);
+    QVERIFY(!topLevel<UpdateFirmware>()); // nobody is left to open the window for
 }
 
 QTEST_MAIN(TestFirmwareWindow)
