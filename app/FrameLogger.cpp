@@ -1,5 +1,6 @@
 #include "app/FrameLogger.h"
 
+#include "frames/FileWriting.h"
 #include "frames/ImageColorizer.h"
 
 #include <QBuffer>
@@ -159,19 +160,7 @@ bool createTemporary(const QString &path, QFile &file)
     return false;
 }
 
-// Writes all of `data`; a short write is repeated so that the failing call
-// leaves its reason (disk full, file too large) in errorString().
-bool writeAll(QFileDevice &file, const QByteArray &data)
-{
-    qint64 done = 0;
-    while (done < data.size()) {
-        const qint64 n = file.write(data.constData() + done, data.size() - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
+using FileWriting::writeAll;
 
 // Writes `data` as the new file `path`: whole or not at all, never replacing a file.
 WriteOutcome writeNewFile(const QString &path, const QByteArray &data)

@@ -1,14 +1,12 @@
 #include "frames/Recording.h"
 
+#include "frames/FileWriting.h"
+
 #include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <array>
 #include <cstring>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -205,30 +203,8 @@ void encodeRecord(QByteArray &out, quint32 number, quint64 timeNs, const char *f
 
 // ---------------------------------------------------------------------------
 
-namespace {
-
-bool writeAll(QFile &file, const QByteArray &data)
-{
-    qint64 done = 0;
-    while (done < data.size()) {
-        const qint64 n = file.write(data.constData() + done, data.size() - done);
-        if (n <= 0)
-            return false;
-        done += n;
-    }
-    return true;
-}
-
-bool syncToDisk(QFile &file)
-{
-#ifdef Q_OS_UNIX
-    return ::fsync(file.handle()) == 0;
-#else
-    return file.flush();
-#endif
-}
-
-} // namespace
+using FileWriting::syncToDisk;
+using FileWriting::writeAll;
 
 RecordingWriter::~RecordingWriter()
 {

@@ -1,0 +1,20 @@
+#ifndef FILEWRITING_H
+#define FILEWRITING_H
+
+#include <QByteArray>
+
+class QFileDevice;
+
+// Whole writes for the files the program produces (frame logs, recordings).
+namespace FileWriting {
+
+// Writes all of `data`; a short write is repeated so that the failing call
+// leaves its reason (disk full, file too large) in errorString().
+bool writeAll(QFileDevice &file, const QByteArray &data);
+
+// Pushes what was written to the disk, so a crash after it loses nothing.
+bool syncToDisk(QFileDevice &file);
+
+} // namespace FileWriting
+
+#endif // FILEWRITING_H
