@@ -122,7 +122,12 @@ EOF
                 by=$t
                 break
             fi
-            if ! ctest --test-dir "$build" -R "^$t\$" >"$scratch/test-$name.log" 2>&1; then
+            if ! ctest --test-dir "$build" -R "^$t\$" --output-on-failure >"$scratch/test-$name.log" 2>&1; then
+                # A failure that does not come again is the machine, not the fault.
+                if ctest --test-dir "$build" -R "^$t\$" >/dev/null 2>&1; then
+                    echo "$name: $t failed once, then passed" >>"$scratch/flaky.txt"
+                    continue
+                fi
                 result=caught
                 by=$t
                 grep -q 'Timeout' "$scratch/test-$name.log" && by="$t (timeout)"
