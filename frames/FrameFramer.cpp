@@ -28,11 +28,12 @@ void FrameFramer::setFrameLength(int bytes)
 
 void FrameFramer::reset()
 {
-    if (m_tail > m_head) {
+    if (m_tail > m_head || !m_atBoundary) {
         m_bytesDropped += quint64(m_tail - m_head);
         ++m_dropCount;
     }
     m_head = m_tail = m_searchFrom = 0;
+    m_atBoundary = true;
 }
 
 void FrameFramer::reserveForAppend(int size)
@@ -63,8 +64,9 @@ void FrameFramer::append(const char *data, int size)
         return;
     m_bytesReceived += quint64(size);
     if (m_frameLength <= 0) {
+        // One dropped run until the next reset() or length change.
         m_bytesDropped += quint64(size);
-        ++m_dropCount;
+        m_atBoundary = false;
         return;
     }
     reserveForAppend(size);
@@ -72,55 +74,62 @@ void FrameFramer::append(const char *data, int size)
     m_tail += size;
 }
 
-void FrameFramer::drop(int count)
+int FrameFramer::findMarker(int from)
 {
-    if (count <= 0)
-        return;
-    m_head += count;
-    m_bytesDropped += quint64(count);
-    ++m_dropCount;
+    const char *buffer = m_buffer.get();
+    const int last = m_tail - MarkerSize; // last position a whole marker fits at
+    int p = qMax(from, m_searchFrom);
+    while (p <= last) {
+        const void *star = std::memchr(buffer + p, Marker[0], size_t(last - p + 1));
+        if (!star)
+            break;
+        const int at = int(static_cast<const char *>(star) - buffer);
+        if (std::memcmp(buffer + at, Marker, MarkerSize) == 0) {
+            m_bytesSearched += quint64(at + 1 - p);
+            m_searchFrom = at + MarkerSize;
+            return at;
+        }
+        m_bytesSearched += quint64(at + 1 - p);
+        p = at + 1;
+    }
+    if (p <= last)
+        m_bytesSearched += quint64(last + 1 - p);
+    m_searchFrom = qMax(p, last + 1);
+    return -1;
 }
 
 bool FrameFramer::nextFrame(Frame *frame)
 {
     if (m_frameLength <= 0)
         return false;
-    const char *buffer = m_buffer.get();
-
-    // A frame ending marker can only start frameLength() bytes or more after
-    // the first byte not yet consumed.
-    int p = qMax(m_searchFrom, m_head + m_frameLength);
-    const int last = m_tail - MarkerSize; // last position a whole marker fits at
-    int found = -1;
-    while (p <= last) {
-        const void *star = std::memchr(buffer + p, Marker[0], size_t(last - p + 1));
-        if (!star) {
-            m_bytesSearched += quint64(last + 1 - p);
-            p = last + 1;
-            break;
+    for (;;) {
+        if (m_atBoundary) {
+            if (m_tail - m_head < m_frameLength + MarkerSize)
+                return false;
+            const char *end = m_buffer.get() + m_head + m_frameLength;
+            if (std::memcmp(end, Marker, MarkerSize) == 0) {
+                frame->data = m_buffer.get() + m_head;
+                frame->size = m_frameLength;
+                m_head += m_frameLength + MarkerSize;
+                m_searchFrom = m_head;
+                ++m_framesAccepted;
+                return true;
+            }
+            // Not a frame: the block runs to the first marker after the boundary.
+            m_atBoundary = false;
+            m_searchFrom = m_head;
         }
-        const int at = int(static_cast<const char *>(star) - buffer);
-        m_bytesSearched += quint64(at + 1 - p);
-        if (std::memcmp(buffer + at, Marker, MarkerSize) == 0) {
-            found = at;
-            break;
+        const int found = findMarker(m_head);
+        if (found < 0) {
+            // Keep what may be the start of a marker split across pieces.
+            const int keepFrom = qMax(m_head, m_tail - (MarkerSize - 1));
+            m_bytesDropped += quint64(keepFrom - m_head);
+            m_head = keepFrom;
+            return false;
         }
-        p = at + 1;
+        m_bytesDropped += quint64(found + MarkerSize - m_head);
+        ++m_dropCount;
+        m_head = found + MarkerSize;
+        m_atBoundary = true;
     }
-
-    if (found < 0) {
-        // A marker that starts at p or later can only end a frame that starts
-        // at p - frameLength() or later: the bytes before are of no use.
-        m_searchFrom = qMax(m_searchFrom, p);
-        drop(m_searchFrom - m_frameLength - m_head);
-        return false;
-    }
-
-    drop(found - m_frameLength - m_head);
-    frame->data = buffer + m_head;
-    frame->size = m_frameLength;
-    m_head = found + MarkerSize;
-    m_searchFrom = m_head + m_frameLength;
-    ++m_framesAccepted;
-    return true;
 }
