@@ -9,8 +9,6 @@
 
 namespace {
 
-const QByteArray Marker = QByteArrayLiteral("*##*");
-
 // Larger sensors than this do not exist; it keeps 2 * pixelCount + 4 far from overflow.
 constexpr int MaxPixelCount = 16 * 1024 * 1024;
 
@@ -186,88 +184,55 @@ QStringList summaryLines(DeviceState &state, quint8 deviceType)
 } // namespace DeviceInfoReply
 
 DeviceInfoReplyReader::DeviceInfoReplyReader(int pixelCount)
-    : m_pixelCount(pixelCount)
-    , m_lengths(DeviceInfoReply::acceptedLengths(pixelCount))
+    : m_pixelCount(-1)
 {
-    clear();
+    setPixelCount(pixelCount);
 }
+
+DeviceInfoReplyReader::~DeviceInfoReplyReader() = default;
 
 void DeviceInfoReplyReader::setPixelCount(int pixelCount)
 {
     if (pixelCount == m_pixelCount)
         return;
     m_pixelCount = pixelCount;
-    m_lengths = DeviceInfoReply::acceptedLengths(pixelCount);
-    clear();
+    QVector<int> lengths = DeviceInfoReply::acceptedLengths(pixelCount);
+    // The shorter reply is taken without waiting for the longer one's bytes.
+    std::sort(lengths.begin(), lengths.end());
+    m_framers.clear();
+    for (int length : qAsConst(lengths))
+        m_framers.push_back(std::make_unique<FrameFramer>(length));
 }
 
 void DeviceInfoReplyReader::clear()
 {
-    m_buffer.clear();
-    m_boundaries = { 0 };
-    m_scanFrom = 0;
+    for (auto &framer : m_framers)
+        framer->reset();
+}
+
+int DeviceInfoReplyReader::bufferedBytes() const
+{
+    int bytes = 0;
+    for (const auto &framer : m_framers)
+        bytes = std::max(bytes, framer->bufferedBytes());
+    return bytes;
 }
 
 bool DeviceInfoReplyReader::append(const QByteArray &chunk)
 {
     if (chunk.isEmpty())
         return false;
-    m_buffer.append(chunk);
-    for (;;) {
-        const int markerPos = m_buffer.indexOf(Marker, m_scanFrom);
-        if (markerPos < 0)
-            break;
-        if (tryDecodeEndingAt(markerPos)) {
-            clear();
-            return true;
-        }
-        m_boundaries.append(markerPos + Marker.size());
-        m_scanFrom = markerPos + Marker.size();
-    }
-    // A marker may still be completed by the next chunk.
-    m_scanFrom = std::max(m_scanFrom, m_buffer.size() - (Marker.size() - 1));
-    trim();
-    return false;
-}
-
-bool DeviceInfoReplyReader::tryDecodeEndingAt(int markerPos)
-{
-    if (markerPos < 1 || quint8(m_buffer.at(markerPos - 1)) != DeviceInfoReply::ReplyStatus)
-        return false;
-    // A block that starts where the previous one ended is the reply as sent.
-    for (int length : qAsConst(m_lengths)) {
-        const int start = markerPos - length;
-        if (start >= 0 && std::binary_search(m_boundaries.cbegin(), m_boundaries.cend(), start)) {
-            m_reply = DeviceInfoReply::decodePayload(m_buffer.constData() + start);
-            return true;
-        }
-    }
-    // Otherwise stray bytes came first: the reply is the tail before the marker.
-    const int lastBoundary = m_boundaries.isEmpty() ? 0 : m_boundaries.last();
-    for (int length : qAsConst(m_lengths)) {
-        const int start = markerPos - length;
-        if (start >= lastBoundary) {
-            m_reply = DeviceInfoReply::decodePayload(m_buffer.constData() + start);
-            return true;
+    for (auto &framer : m_framers)
+        framer->append(chunk);
+    for (auto &framer : m_framers) {
+        FrameFramer::Frame block;
+        while (framer->nextFrame(&block)) {
+            if (quint8(block.data[block.size - 1]) == DeviceInfoReply::ReplyStatus) {
+                m_reply = DeviceInfoReply::decodePayload(block.data);
+                clear();
+                return true;
+            }
         }
     }
     return false;
-}
-
-void DeviceInfoReplyReader::trim()
-{
-    // Keep what the longest block and a partial marker need; trim in large
-    // steps so that byte-sized reads do not move the buffer each time.
-    const int keep = m_lengths.first() + Marker.size() - 1;
-    if (m_buffer.size() <= 2 * keep)
-        return;
-    const int drop = m_buffer.size() - keep;
-    m_buffer.remove(0, drop);
-    QVector<int> kept;
-    for (int b : qAsConst(m_boundaries)) {
-        if (b >= drop)
-            kept.append(b - drop);
-    }
-    m_boundaries = kept;
-    m_scanFrom = std::max(0, m_scanFrom - drop);
 }

@@ -5,7 +5,11 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
 #include <optional>
+#include <vector>
+
+#include "frames/FrameFramer.h"
 
 struct DeviceState;
 
@@ -86,20 +90,19 @@ QStringList summaryLines(DeviceState &state, quint8 deviceType);
 
 } // namespace DeviceInfoReply
 
-// Collects the bytes of a device-information reply from any number of reads.
-// Chunks of any size are kept (even a single byte), and a marker split across
-// reads is found. Every marker ends a candidate block; a block is accepted
-// when it has an accepted length and status 10. It is taken from the last
-// block boundary (start of the collection or the end of an earlier marker),
-// so a marker that happens to appear inside the payload does not cut the
-// reply; failing that, the bytes just before the marker are tried (never
-// reaching back across an earlier marker), so stray bytes ahead of the reply
-// do not hide it. Memory stays bounded by the
-// longest accepted block.
+// Collects the bytes of a device-information reply from any number of reads
+// of any size (even single bytes; a marker split across reads is found). The
+// blocks are cut as FrameFramer cuts frames, once for each accepted length: a
+// block of exactly that length, starting at a boundary and ending at a marker,
+// is a candidate; anything else is dropped whole. A candidate is the reply
+// when its status byte is 10. Memory stays bounded by the accepted lengths.
 class DeviceInfoReplyReader
 {
 public:
     explicit DeviceInfoReplyReader(int pixelCount = 76800);
+    ~DeviceInfoReplyReader();
+    DeviceInfoReplyReader(const DeviceInfoReplyReader &) = delete;
+    DeviceInfoReplyReader &operator=(const DeviceInfoReplyReader &) = delete;
 
     // Sensor size the accepted lengths follow; clears the collection when it changes.
     void setPixelCount(int pixelCount);
@@ -110,18 +113,13 @@ public:
     bool append(const QByteArray &chunk);
     const DeviceInfoData &reply() const { return m_reply; }
 
+    // Forgets the bytes collected; the next byte may start a reply.
     void clear();
-    int bufferedBytes() const { return m_buffer.size(); }
+    int bufferedBytes() const;
 
 private:
-    bool tryDecodeEndingAt(int markerPos);
-    void trim();
-
     int m_pixelCount;
-    QVector<int> m_lengths;
-    QByteArray m_buffer;
-    QVector<int> m_boundaries; // ascending positions in m_buffer where a block may start
-    int m_scanFrom = 0;
+    std::vector<std::unique_ptr<FrameFramer>> m_framers; // shortest length first
     DeviceInfoData m_reply;
 };
 

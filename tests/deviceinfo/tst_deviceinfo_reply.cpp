@@ -2,6 +2,7 @@
 #include "deviceinfo/AppPaths.h"
 #include "deviceinfo/DeviceInfoReply.h"
 #include "deviceinfo/LensPacket.h"
+#include "tests/support/HostileBytes.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -87,17 +88,8 @@ private slots:
         QTEST(decoded->modFreq(), "freq");
     }
 
-    void acceptsOnlyReplyLengthsAndStatus()
+    void nonsenseGeometryKeepsTheSmallReply()
     {
-        const DeviceInfoData d = sample();
-        // The small block is accepted whatever sensor is open; the frame size of the open sensor too.
-        QVERIFY(DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19204), 76800));
-        QVERIFY(DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 153604), 76800));
-        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 153604), 9600));
-        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19203), 9600));
-        QVERIFY(!DeviceInfoReply::decodeBlock(DeviceInfoReply::encodeBlock(d, 19204, 0), 9600));
-        QVERIFY(!DeviceInfoReply::decodeBlock(QByteArray(), 9600));
-        // Nonsense geometry falls back to the small block only.
         QCOMPARE(DeviceInfoReply::acceptedLengths(-5), QVector<int>({ 19204 }));
         QCOMPARE(DeviceInfoReply::acceptedLengths(0x7fffffff), QVector<int>({ 19204 }));
     }
@@ -107,71 +99,71 @@ private slots:
         QCOMPARE(DeviceInfoReply::versionText("Firmware Ver:", 7), QString("Firmware Ver:  0.0.7"));
     }
 
-    void reassemblesWhateverTheChunking_data()
+    // The reader takes a reply only when the block has exactly an accepted
+    // length and starts at a boundary, whatever the reads look like.
+    void readerTakesOnlyWholeReplies_data()
     {
-        QTest::addColumn<int>("chunk");
-        for (int chunk : { 1, 3, 19207, 100000 })
-            QTest::addRow("%d", chunk) << chunk;
-    }
-    void reassemblesWhateverTheChunking()
-    {
-        QFETCH(int, chunk);
-        DeviceInfoReplyReader reader(76800);
-        for (int length : { 19204, 153604 }) {
-            QCOMPARE(feed(reader, DeviceInfoReply::encodeBlock(sample(), length) + Marker, chunk), 1);
-            QCOMPARE(reader.reply().chipID, 4242);
-            QCOMPARE(reader.bufferedBytes(), 0);
-        }
-    }
-
-    void markerSplitAcrossReads()
-    {
-        DeviceInfoReplyReader reader(9600);
-        const QByteArray bytes = DeviceInfoReply::encodeBlock(sample(), 19204) + Marker;
-        for (int split = 1; split < 4; ++split) {
-            QVERIFY(!reader.append(bytes.left(bytes.size() - split)));
-            QVERIFY(reader.append(bytes.right(split)));
-        }
-    }
-
-    void markerInsidePayloadDoesNotCutTheReply()
-    {
+        QTest::addColumn<int>("pixelCount");
+        QTest::addColumn<QByteArray>("stream");
+        QTest::addColumn<bool>("decoded");
+        QTest::addColumn<int>("cy");
+        QTest::addColumn<int>("piece");
+        const QByteArray small = DeviceInfoReply::encodeBlock(sample(), 19204) + Marker;
+        const QByteArray large = DeviceInfoReply::encodeBlock(sample(), 153604) + Marker;
         // cx = 90.02 and cy = 107.87 put 2A 23 23 2A at offsets 14-17.
-        DeviceInfoData d = sample();
-        d.cameraCxX100 = 0x232A;
-        d.cameraCyX100 = 0x2A23;
-        const QByteArray block = DeviceInfoReply::encodeBlock(d, 19204);
-        QCOMPARE(block.indexOf(Marker), 14);
-        DeviceInfoReplyReader reader(9600);
-        QCOMPARE(feed(reader, block + Marker, 1000), 1);
-        QCOMPARE(reader.reply().cameraCyX100, 0x2A23);
+        DeviceInfoData copy = sample();
+        copy.cameraCxX100 = 0x232A;
+        copy.cameraCyX100 = 0x2A23;
+        const QByteArray withCopy = DeviceInfoReply::encodeBlock(copy, 19204) + Marker;
+        const QByteArray m20Frame = HostileBytes::frame(76800, 1);
+        struct Row
+        {
+            const char *name;
+            int pixelCount;
+            QByteArray stream;
+            bool decoded;
+        };
+        const Row rows[] = {
+            { "M10-size reply on a Kavrix M20", 76800, small, true },
+            { "M20-size reply", 76800, large, true },
+            { "marker copy in the payload", 9600, withCopy, true },
+            { "after a frame and a short block", 76800, m20Frame + "x" + Marker + small, true },
+            { "too long by 1", 9600, HostileBytes::resized(small, 1), false },
+            { "too short by 1", 9600, HostileBytes::resized(small, -1), false },
+            { "too short by 2", 76800, HostileBytes::resized(small, -2), false },
+            { "the M20 size on a Kavrix M10", 9600, large, false },
+            { "status other than 10", 9600, DeviceInfoReply::encodeBlock(sample(), 19204, 0) + Marker,
+                false },
+            { "junk without a marker first", 9600, "junk" + small, false },
+            { "2 MB burst with markers", 76800, HostileBytes::noise(2 << 20, 1000, 3), false },
+            { "2 MB burst without markers", 76800, HostileBytes::noise(2 << 20, 0, 4), false },
+        };
+        for (const Row &row : rows) {
+            for (int piece : { 0, 1, 3, -1 })
+                QTest::addRow("%s, pieces %d", row.name, piece)
+                    << row.pixelCount << row.stream << row.decoded
+                    << (row.stream == withCopy ? copy : sample()).cameraCyX100 << piece;
+        }
     }
-
-    void skipsWhatComesBeforeTheReply()
+    void readerTakesOnlyWholeReplies()
     {
-        const QByteArray reply = DeviceInfoReply::encodeBlock(sample(), 19204) + Marker;
-        // A stale image frame (status 0) and the reply arriving in one read.
-        DeviceInfoReplyReader reader(9600);
-        QVERIFY(reader.append(DeviceInfoReply::encodeBlock(DeviceInfoData(), 19204, 0) + Marker + reply));
-        // A wrong-length block first.
-        QVERIFY(reader.append(QByteArray(100, 'x') + Marker + reply));
-        // Stray bytes with no marker of their own, glued to the front.
-        QVERIFY(reader.append(QByteArray(7, '\x55') + reply));
-        QCOMPARE(reader.reply().waferID, 17);
-        // Another status or length alone completes nothing.
-        QVERIFY(!reader.append(DeviceInfoReply::encodeBlock(sample(), 19204, 9) + Marker));
-        QVERIFY(!reader.append(DeviceInfoReply::encodeBlock(sample(), 19203) + Marker));
-    }
-
-    void memoryStaysBounded()
-    {
-        DeviceInfoReplyReader reader(9600);
-        const QByteArray noise(4096, '\x23');
-        for (int i = 0; i < 200; ++i)
-            QVERIFY(!reader.append(noise));
-        QVERIFY(reader.bufferedBytes() <= 2 * (19204 + 3));
-        QVERIFY(reader.append(
-            QByteArray(3, 0) + Marker + DeviceInfoReply::encodeBlock(sample(), 19204) + Marker));
+        QFETCH(int, pixelCount);
+        QFETCH(QByteArray, stream);
+        QFETCH(bool, decoded);
+        QFETCH(int, piece);
+        DeviceInfoReplyReader reader(pixelCount);
+        int replies = 0;
+        HostileBytes::feed(stream, piece, [&](const QByteArray &bytes) {
+            replies += reader.append(bytes) ? 1 : 0;
+            QVERIFY(reader.bufferedBytes() < 153604 + 4);
+        });
+        QCOMPARE(replies, decoded ? 1 : 0);
+        if (decoded) {
+            QCOMPARE(reader.reply().identityWord, sample().identityWord);
+            QCOMPARE(reader.reply().chipID, 4242);
+            QCOMPARE(reader.reply().lutInfo3, 900);
+            QTEST(reader.reply().cameraCyX100, "cy");
+        }
     }
 
     void applyToSharedState()
