@@ -1,6 +1,8 @@
 #ifndef CALIBRATIONFRAMEREADER_H
 #define CALIBRATIONFRAMEREADER_H
 
+#include "frames/FrameFramer.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
@@ -19,10 +21,10 @@ struct CalibrationFrame
     QByteArray pixels;
 };
 
-// Cuts the calibration blocks out of the byte stream: every block ends with the
-// marker "*##*"; one of exactly 2N + 4 bytes is a frame. Blocks of another
-// length are dropped. The result does not depend on how the port chunks the
-// bytes, and garbage without a marker never grows the buffer without bound.
+// Cuts the calibration frames (2N + 4 bytes before the marker "*##*") out of
+// the byte stream by the same rule as the live view (FrameFramer): blocks of
+// another length are dropped whole, marker copies inside a frame are data, and
+// the result does not depend on how the port chunks the bytes.
 class CalibrationFrameReader
 {
 public:
@@ -31,25 +33,19 @@ public:
     int pixelCount() const { return m_pixelCount; }
     int frameBytes() const { return 2 * m_pixelCount + 4; }
 
-    void append(const QByteArray &bytes);
-    void append(const char *data, int length);
-    // Takes the next complete block; false when none is buffered. Blocks of
-    // the wrong length are skipped; `frame` then holds a frame of any status.
+    void append(const QByteArray &bytes) { m_framer.append(bytes); }
+    void append(const char *data, int length) { m_framer.append(data, length); }
+    // Takes the next complete frame; false when none is buffered. `frame`
+    // then holds a frame of any status.
     bool next(CalibrationFrame *frame);
-    void clear();
+    void clear() { m_framer.reset(); }
 
-    int bufferedBytes() const { return m_buffer.size() - m_start; }
-    int droppedBlocks() const { return m_dropped; }
+    int bufferedBytes() const { return m_framer.bufferedBytes(); }
+    int droppedBlocks() const { return int(m_framer.dropCount()); }
 
 private:
-    void compact();
-
     int m_pixelCount;
-    QByteArray m_buffer;
-    int m_start = 0; // first unconsumed byte
-    int m_searchFrom = 0; // no marker starts before this position
-    int m_dropped = 0;
-    bool m_discarding = false; // the block up to the next marker lost its start
+    FrameFramer m_framer;
 };
 
 #endif // CALIBRATIONFRAMEREADER_H

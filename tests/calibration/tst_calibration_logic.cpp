@@ -91,8 +91,8 @@ private slots:
     void shift();
     void renewRoundsHalfUp();
     void acknowledgement();
-    void frameReaderChunking();
-    void frameReaderGarbage();
+    void frameReader_data();
+    void frameReader();
     void files();
 };
 
@@ -306,17 +306,33 @@ void TestCalibrationLogic::acknowledgement()
     QCOMPARE(ack.feed(QByteArray("\x02")), 1);
 }
 
-void TestCalibrationLogic::frameReaderChunking()
+void TestCalibrationLogic::frameReader_data()
 {
-    const int n = 5;
-    QByteArray stream;
-    stream += QByteArray("left-over*##*");
-    stream += block(framePixels({ 1, 2, 3, 4, 5 }), 13800, 23, CalibrationFrame::Parameters);
-    stream += block(framePixels({ 10, 20, 30, 40, 50 }), 664, 0, CalibrationFrame::Step);
-    stream += block(framePixels({ 1, 2, 3, 4 }), 664, 0, CalibrationFrame::Step); // one pixel short
-    stream += block(framePixels({ 11, 21, 31, 41, 51 }), 665, 1, 9);
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<QStringList>("expected"); // status/value/step/first pixel/last pixel
+    const QByteArray parameters
+        = block(framePixels({ 1, 2, 3, 4, 5 }), 13800, 23, CalibrationFrame::Parameters);
+    const QByteArray step = block(framePixels({ 10, 20, 30, 40, 50 }), 664, 0, CalibrationFrame::Step);
+    const QByteArray other = block(framePixels({ 11, 21, 31, 41, 51 }), 665, 1, 9);
+    // Pixels 9002 and 10787 read "*##*".
+    const QByteArray copy = block(framePixels({ 9002, 10787, 3, 4, 5 }), 666, 2, CalibrationFrame::Step);
+    const QByteArray shortBlock = block(framePixels({ 1, 2, 3, 4 }), 664, 0, CalibrationFrame::Step);
+    QByteArray longBlock = step;
+    longBlock.insert(3, 'x');
 
-    auto read = [&](int chunk, int *left) {
+    const QStringList all { "5/13800/23/1/5", "6/664/0/10/50", "9/665/1/11/51" };
+    QTest::newRow("after a short block") << "left-over*##*" + parameters + step + other << all;
+    QTest::newRow("one pixel short, one byte long")
+        << parameters + shortBlock + step + longBlock + other << all;
+    QTest::newRow("marker copy in the pixels") << copy + step << QStringList { "6/666/2/9002/5", all[1] };
+    QTest::newRow("junk without a marker first") << "junk" + parameters + step + other << QStringList(all.mid(1));
+}
+
+void TestCalibrationLogic::frameReader()
+{
+    QFETCH(QByteArray, stream);
+    const int n = 5;
+    for (int chunk : { 1, 3, 7, 1000 }) {
         CalibrationFrameReader reader(n);
         QStringList frames;
         for (int i = 0; i < stream.size(); i += chunk) {
@@ -332,36 +348,9 @@ void TestCalibrationLogic::frameReaderChunking()
                               .arg(qFromLittleEndian<quint16>(p + 8));
             }
         }
-        *left = reader.bufferedBytes();
-        return frames;
-    };
-
-    const QStringList expected({ "5/13800/23/1/5", "6/664/0/10/50", "9/665/1/11/51" });
-    for (int chunk : { 1, 2, 3, 5, 7, 14, 1000 }) {
-        int left = -1;
-        const QStringList frames = read(chunk, &left);
-        QCOMPARE(frames, expected);
-        QCOMPARE(left, 0);
+        QTEST(frames, "expected");
+        QCOMPARE(reader.bufferedBytes(), 0);
     }
-}
-
-void TestCalibrationLogic::frameReaderGarbage()
-{
-    const int n = 5;
-    CalibrationFrameReader reader(n);
-    // A flood without any marker never grows the buffer beyond one frame.
-    const QByteArray noise(97, 'x');
-    for (int i = 0; i < 1000; ++i) {
-        reader.append(noise);
-        QVERIFY(reader.bufferedBytes() <= reader.frameBytes() + 4 + noise.size());
-    }
-    // The block that lost its start is dropped even when its rest has the right length.
-    reader.append(block(framePixels({ 1, 2, 3, 4, 5 }), 600, 0, CalibrationFrame::Step));
-    CalibrationFrame frame;
-    QVERIFY(!reader.next(&frame));
-    reader.append(block(framePixels({ 1, 2, 3, 4, 5 }), 600, 0, CalibrationFrame::Step));
-    QVERIFY(reader.next(&frame));
-    QCOMPARE(frame.status, quint8(CalibrationFrame::Step));
 }
 
 void TestCalibrationLogic::files()
