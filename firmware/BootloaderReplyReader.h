@@ -18,10 +18,13 @@ struct BootloaderReply
     quint8 value = 0;
 };
 
-// Cuts bootloader replies out of the bytes read from the port. A serial link
-// hands over bytes in whatever pieces it likes, so a reply may be split over
-// several reads or share one with others; bytes that belong to no reply
-// (line noise, a trailer) are skipped.
+// Cuts bootloader replies out of the bytes read from the port. A reply is
+// recognised only where one can start: where the reader started listening
+// (or was cleared), right after the previous reply, after a marker "*##*",
+// and at the start of a read. A reply may be split over several reads or share
+// one with others. Bytes that do not read as a reply there (line noise, a
+// trailer) are skipped up to the next such place, so "DD" inside junk is
+// never taken for a reply.
 class BootloaderReplyReader
 {
 public:
@@ -29,11 +32,11 @@ public:
     QVector<BootloaderReply> feed(const QByteArray &bytes);
 
     // Forgets a partial reply, e.g. when a new transfer starts.
-    void clear() { m_buffer.clear(); }
-    int pendingBytes() const { return int(m_buffer.size()); }
+    void clear() { m_partial.clear(); }
+    int pendingBytes() const { return int(m_partial.size()); }
 
 private:
-    QByteArray m_buffer;
+    QByteArray m_partial; // the start of a reply, continued by the next read
 };
 
 #endif // BOOTLOADERREPLYREADER_H

@@ -193,49 +193,46 @@ private slots:
         QVERIFY(transfer.handleReply(reply(BootloaderReply::PacketReceived)).bytes.isEmpty());
     }
 
-    void readerWholeAndSplit()
+    // Replies are taken where one can start: at the start of the listening,
+    // of a read, after a reply or after a marker; never from inside junk.
+    void reader_data()
     {
-        const QByteArray stream = QByteArray("DD\x01", 3) + QByteArray("DD\x05\x2A", 4)
-            + QByteArray("DD\x02", 3) + QByteArray("DD\x03", 3);
-        const QVector<quint8> expected { 1, 5, 2, 3 };
-
-        // every way of cutting the stream in two, and byte by byte
-        for (int cut = 0; cut <= stream.size(); ++cut) {
-            BootloaderReplyReader reader;
-            QVector<BootloaderReply> replies = reader.feed(stream.left(cut));
-            replies += reader.feed(stream.mid(cut));
-            QCOMPARE(replies.size(), expected.size());
-            for (int i = 0; i < replies.size(); ++i)
-                QCOMPARE(replies[i].code, expected[i]);
-            QCOMPARE(replies[1].value, quint8(0x2A));
-            QCOMPARE(reader.pendingBytes(), 0);
-        }
-        BootloaderReplyReader reader;
-        QVector<BootloaderReply> replies;
+        QTest::addColumn<QList<QByteArray>>("reads");
+        QTest::addColumn<QString>("expected"); // codes, ":value" for the query answer
+        const QByteArray stream = QByteArrayLiteral("DD\x01"
+                                                    "DD\x05\x2A"
+                                                    "DD\x02"
+                                                    "DD\x03");
+        for (int cut = 0; cut <= stream.size(); ++cut)
+            QTest::addRow("cut at %d", cut)
+                << QList<QByteArray> { stream.left(cut), stream.mid(cut) } << "1,5:42,2,3";
+        QList<QByteArray> bytes;
         for (char byte : stream)
-            replies += reader.feed(QByteArray(1, byte));
-        QCOMPARE(replies.size(), 4);
+            bytes << QByteArray(1, byte);
+        QTest::newRow("byte by byte") << bytes << "1,5:42,2,3";
+        QTest::newRow("junk before a reply in one read") << QList<QByteArray> { "xyDD\x03" } << "";
+        QTest::newRow("unknown code") << QList<QByteArray> { "DD\x09"
+                                                             "DD\x03" }
+                                      << "";
+        QTest::newRow("junk ended by a marker") << QList<QByteArray> { "xyDD\x09*##*DD\x03" } << "3";
+        QTest::newRow("a read starts afresh") << QList<QByteArray> { "xy", "DD\x03" } << "3";
+        QTest::newRow("a partial reply that was none") << QList<QByteArray> { "D", "DD\x02" } << "2";
+        QTest::newRow("value byte 'D'") << QList<QByteArray> { "DD\x05", "D" } << "5:68";
+        QTest::newRow("long junk") << QList<QByteArray> { QByteArray(10000, 'D') } << "";
     }
-
-    void readerSkipsNoise()
+    void reader()
     {
+        QFETCH(QList<QByteArray>, reads);
         BootloaderReplyReader reader;
-        // noise, an unknown code, a mark overlapping a real reply, a trailer
-        const QVector<BootloaderReply> replies
-            = reader.feed(QByteArray("xyDD\x09zDDD\x03*##*D", 15) + QByteArray("D\x02", 2));
-        QCOMPARE(replies.size(), 2);
-        QCOMPARE(replies[0].code, quint8(3));
-        QCOMPARE(replies[1].code, quint8(2));
-
-        // a query answer waits for its value byte, even if it is a 'D'
-        QVERIFY(reader.feed(QByteArray("DD\x05", 3)).isEmpty());
-        const QVector<BootloaderReply> answer = reader.feed(QByteArray("D", 1));
-        QCOMPARE(answer.size(), 1);
-        QCOMPARE(answer[0].value, quint8('D'));
-
-        // junk without a mark does not pile up
-        reader.feed(QByteArray(10000, 'x'));
-        QCOMPARE(reader.pendingBytes(), 0);
+        QStringList codes;
+        for (const QByteArray &read : qAsConst(reads)) {
+            for (const BootloaderReply &reply : reader.feed(read))
+                codes << (reply.code == BootloaderReply::QueryAnswer
+                        ? QStringLiteral("%1:%2").arg(reply.code).arg(reply.value)
+                        : QString::number(reply.code));
+        }
+        QTEST(codes.join(','), "expected");
+        QVERIFY(reader.pendingBytes() < 4);
     }
 };
 
