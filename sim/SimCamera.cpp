@@ -447,6 +447,24 @@ void SimCamera::quit(int exitCode)
     QCoreApplication::exit(exitCode);
 }
 
+QByteArray SimCamera::noise(int bytes, int markerEvery, quint32 seed)
+{
+    static const QByteArray Marker = QByteArrayLiteral("*##*");
+    QRandomGenerator random(seed);
+    QByteArray out(bytes, Qt::Uninitialized);
+    for (char &c : out)
+        c = char(random.bounded(256));
+    out.replace(Marker, QByteArrayLiteral("*#x*"));
+    if (markerEvery > 0 && bytes >= Marker.size()) {
+        // A fixed spacing: noise blocks have a frame's length only when the
+        // spacing plus the marker divides the frame length plus the marker.
+        for (int at = markerEvery; at + Marker.size() <= bytes; at += markerEvery + Marker.size())
+            out.replace(at, Marker.size(), Marker);
+        out.replace(bytes - Marker.size(), Marker.size(), Marker);
+    }
+    return out;
+}
+
 void SimCamera::send(const QByteArray &bytes)
 {
     if (!isPlugged() || bytes.isEmpty())
@@ -685,6 +703,15 @@ void SimCamera::handleControlLine(const QString &line)
         });
         if (ok)
             send(QByteArray::fromHex(hex));
+    } else if (word == QLatin1String("noise") && (words.size() == 3 || words.size() == 4)) {
+        bool sizeOk = false;
+        bool everyOk = false;
+        const int bytes = words[1].toInt(&sizeOk);
+        const int markerEvery = words[2].toInt(&everyOk);
+        const quint32 seed = words.size() == 4 ? words[3].toUInt(&ok) : 1;
+        ok = ok && sizeOk && everyOk && bytes > 0 && bytes <= 64 * 1024 * 1024 && markerEvery >= 0;
+        if (ok)
+            send(noise(bytes, markerEvery, seed));
     } else if (word == QLatin1String("status") && words.size() == 1) {
         emitEvent(QStringLiteral("status %1 %2 %3 %4")
                       .arg(isPlugged() ? QStringLiteral("plugged") : QStringLiteral("unplugged"), m_name,

@@ -26,7 +26,9 @@ class SimModule;
 // Options: --model m10|m20|bootloader, --name NAME, --vid HEX|none, --pid HEX|none,
 //   --transcript FILE, --unplugged, --chunk N, --chunk-random SEED, --chunk-gap MS.
 // stdin: plug | unplug | hangup [entryDelayMs] | reenumerate <model> [delayMs] |
-//   send <hex bytes> | status | quit; other lines go to the modules, else "error ...".
+//   send <hex bytes> | noise <bytes> <markerEvery> [seed] | status | quit; other lines
+//   go to the modules, else "error ...". noise: random bytes, a marker "*##*" after
+//   every markerEvery bytes and at the end (0: no marker at all).
 // Signals: SIGUSR1 unplug, SIGUSR2 plug, SIGTERM/SIGINT/SIGHUP quit.
 // stdout: "ready <name> <model>", "plugged <name> <tty>", "unplugged <name>",
 //   "rx <transcript line>", "status ...", "error ...", "bye <name>", module events.
@@ -73,6 +75,8 @@ public:
     // Queues bytes for the application through the chunking policy. Never
     // blocks; dropped while unplugged.
     void send(const QByteArray &bytes);
+    // Random bytes for the "noise" control line.
+    static QByteArray noise(int bytes, int markerEvery, quint32 seed);
     // Bytes queued but not yet taken by the pseudo-terminal (modules that
     // stream use it to skip frames when the application does not read).
     qint64 pendingOutputBytes() const;

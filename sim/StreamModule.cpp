@@ -171,6 +171,13 @@ bool StreamModule::handleControl(const QStringList &words)
                                .arg(m_garbageBytes));
         return true;
     }
+    if (words.size() == 2 && (words[1] == QLatin1String("pause") || words[1] == QLatin1String("resume"))) {
+        // The camera keeps streaming as far as the application knows; frames
+        // just stop coming (or come again), so "noise" can be sent alone.
+        m_paused = words[1] == QLatin1String("pause");
+        m_nextDueNs = m_clock.isValid() ? m_clock.nsecsElapsed() : 0;
+        return true;
+    }
     if (words.size() == 3 && words[1] == QLatin1String("fps")) {
         bool ok = false;
         const int fps = words[2].toInt(&ok);
@@ -189,6 +196,7 @@ void StreamModule::startStream()
     if (m_streaming)
         return;
     m_streaming = true;
+    m_paused = false;
     m_clock.start();
     m_nextDueNs = 0;
     // Ticks at twice the rate keep the schedule close; frames follow the clock.
@@ -203,15 +211,15 @@ void StreamModule::stopStream()
         return;
     m_streaming = false;
     m_timer.stop();
-    m_batch.clear();
-    m_batchFrames = 0;
-    m_batchPending.clear();
+    // Frames already counted as sent leave the camera.
+    if (m_batchFrames > 0)
+        flushBatch();
     camera().emitEvent(QStringLiteral("stream stopped"));
 }
 
 void StreamModule::tick()
 {
-    if (!m_streaming)
+    if (!m_streaming || m_paused)
         return;
     const qint64 period = 1000000000 / m_fps;
     const qint64 now = m_clock.nsecsElapsed();
@@ -295,9 +303,10 @@ QByteArray StreamModule::garbage()
         if (c == FrameFormat::Marker[0])
             c = '+'; // no marker, and no part of one, inside the noise
     }
-    // Now and then a stray reply: noise that ends in a marker.
-    if (m_random.bounded(4) == 0)
-        noise.append(FrameFormat::Marker, FrameFormat::MarkerSize);
+    // A stray reply: noise that ends in a marker, after which the next frame
+    // starts a block of its own (noise without one would take it along; the
+    // "noise" control line sends that kind).
+    noise.append(FrameFormat::Marker, FrameFormat::MarkerSize);
     m_garbageBytes += quint64(noise.size());
     return noise;
 }

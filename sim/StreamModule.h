@@ -16,8 +16,8 @@
 // frames are skipped rather than queued without end.
 //
 // Hostile options for tests: --status10-every N (every Nth frame has status
-// 10), --garbage N (1..N bytes of noise after every frame, now and then ending
-// in a marker like a stray reply; seeded by --garbage-seed), --multi-frame N
+// 10), --garbage N (1..N bytes of noise and a marker, like a stray reply,
+// after every frame; seeded by --garbage-seed), --multi-frame N
 // (N frames in one write), --marker-in-data (copies of the marker in the pixel
 // data), --frame-limit N (stop by itself after N frames). The core's --chunk
 // and --chunk-random split the writes.
@@ -26,7 +26,8 @@
 // "frame <k> <status> <ns>" per frame once its last byte is in the terminal
 // (ns: CLOCK_MONOTONIC). Control lines: "stream stats" answers
 // "stream stats sent <n> hidden <n> skipped <n> garbage <bytes>";
-// "stream fps <n>" changes the rate.
+// "stream fps <n>" changes the rate; "stream pause" and "stream resume" hold
+// back and release the frames without a command from the application.
 class StreamModule : public SimModule
 {
     Q_OBJECT
@@ -70,6 +71,7 @@ private:
     QRandomGenerator m_random;
 
     bool m_streaming = false;
+    bool m_paused = false;
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_nextDueNs = 0;
