@@ -156,6 +156,11 @@ MainWindow::MainWindow(TofDevice *device, QWidget *parent)
     connect(ui->checkBoxVerticalFlip, &QCheckBox::stateChanged, this,
         &MainWindow::checkBoxVerticalFlip_CheckChanged);
     connect(device, &TofDevice::deviceTypeChanged, this, &MainWindow::deviceInitialize);
+    connect(device, &TofDevice::disconnected, this, [this](quint8 type) {
+        appendInfo(type == TofDevice::Bootloader ? QStringLiteral("bootloader disconnected")
+                : type == TofDevice::KavrixM10   ? QStringLiteral("Kavrix M10 disconnected")
+                                                 : QStringLiteral("Kavrix M20 disconnected"));
+    });
     connect(ui->comboBoxKalmanFilter, QOverload<int>::of(&QComboBox::currentIndexChanged), this,
         &MainWindow::filterTypeSelect);
     connect(
@@ -697,6 +702,8 @@ void MainWindow::deviceInitialize(quint8 type)
 {
     qDebug() << "device Initialize type" << type;
     DeviceState &state = deviceState();
+    // The chip temperature shown belongs to the device that sent it.
+    ui->lineEditTemperature->clear();
 
     switch (type) {
     case TofDevice::Bootloader:
@@ -722,6 +729,9 @@ void MainWindow::deviceInitialize(quint8 type)
         delete depthFilter;
         pointCloudWindow = new WidgetPointCloud;
         pictureWindow = new PictureBox;
+        // The flip boxes keep the user's choice across cameras: the new picture follows them.
+        pictureWindow->setFlipHorizontal(ui->checkBoxHorizontalFlip->isChecked());
+        pictureWindow->setFlipVertical(ui->checkBoxVerticalFlip->isChecked());
         depthFilter = new DepthFilter(state.pixelCount);
 
         depthFilter->setMode(geometry.filterMode);

@@ -45,6 +45,8 @@ public:
 
     // Read access for the tool windows and tests.
     PictureBox *pictureBox() const;
+    // The receiver of the live frames, for its counters.
+    const FrameFramer &framer() const { return frameFramer; }
     WidgetPointCloud *pointCloud() const;
     DepthFilter *filter() const { return depthFilter; }
     quint8 currentFrameMode() const { return frameMode; }

@@ -95,6 +95,8 @@ void TofDevice::handlePortRemoved()
 {
     m_serialPort->close();
     m_portName = NoPort;
+    if (m_deviceType == Bootloader || m_deviceType == KavrixM10 || m_deviceType == KavrixM20)
+        emit disconnected(m_deviceType);
     if (m_deviceType == KavrixM10) {
         m_deviceType = KavrixM10Removed;
         emit deviceTypeChanged(m_deviceType);

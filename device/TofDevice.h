@@ -42,6 +42,8 @@ public:
 
 signals:
     void deviceTypeChanged(quint8 type);
+    // The open port of a device of this type (1 to 3) was removed or lost.
+    void disconnected(quint8 type);
 
 protected:
 #ifdef Q_OS_WIN

@@ -7,12 +7,15 @@
 #include "frames/SyntheticScene.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/WindowTestSupport.h"
+#include "views/PictureBox.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QSpinBox>
+#include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
 
@@ -44,6 +47,8 @@ private slots:
     void everyFrameOfAHostileStreamIsAccepted_data();
     void everyFrameOfAHostileStreamIsAccepted();
     void m20FrameTypes();
+    void noiseIsNeverShownOrLogged_data();
+    void noiseIsNeverShownOrLogged();
     void unplugInsideAHandOver();
 
 private:
@@ -245,6 +250,67 @@ void TestLiveView::m20FrameTypes()
     }));
 }
 
+void TestLiveView::noiseIsNeverShownOrLogged_data()
+{
+    QTest::addColumn<int>("markerEvery");
+    QTest::addColumn<int>("framesLost"); // real frames that go down with the noise
+    QTest::newRow("2 MB of noise with markers") << 1000 << 0;
+    QTest::newRow("2 MB of noise without markers") << 0 << 1;
+}
+
+// Noise arrives between frames while a log is pending: nothing is shown, the
+// log waits for the next real frame and records exactly its values.
+void TestLiveView::noiseIsNeverShownOrLogged()
+{
+    QFETCH(int, markerEvery);
+    QFETCH(int, framesLost);
+    QTemporaryDir data;
+    qputenv("QUARVEL_DATA_DIR", QFile::encodeName(data.path()));
+    QVERIFY(startCamera(args({ "--model", "m10", "--fps", "30" }), TofDevice::KavrixM10));
+    widget<QPushButton>("pushButtonGetInfo")->click();
+    QVERIFY(QDir(deviceState().workingDir()).exists());
+    QSignalSpy frames(window.get(), &MainWindow::pictureReady);
+    QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
+    QVERIFY(waitUntil([&] { return frames.size() >= 2; }));
+
+    sim->control(QStringLiteral("stream pause"));
+    const FrameFramer &framer = window->framer();
+    quint64 received = framer.bytesReceived();
+    // Quiet for half a second: the last frame sent has arrived.
+    for (int quiet = 0; quiet < 5;) {
+        waitUntil([] { return false; }, 100);
+        quiet = framer.bytesReceived() == received ? quiet + 1 : 0;
+        received = framer.bytesReceived();
+    }
+    const int shown = frames.size();
+    const quint64 accepted = framer.framesAccepted();
+    const quint64 drops = framer.dropCount();
+    widget<QPushButton>("pushButtonLogData")->click();
+    const int noise = 2 << 20;
+    sim->control(QStringLiteral("noise %1 %2 7").arg(noise).arg(markerEvery));
+    QVERIFY(waitUntil([&] { return framer.bytesReceived() >= received + quint64(noise); }));
+    QCOMPARE(frames.size(), shown);
+    QVERIFY(WindowTest::infoLines(window.get()).filter(QStringLiteral("saved")).isEmpty());
+
+    sim->control(QStringLiteral("stream resume"));
+    QVERIFY(waitUntil([&] { return frames.size() > shown; }));
+    QCOMPARE(WindowTest::infoLines(window.get()).filter(QStringLiteral("saved")),
+        QStringList { QStringLiteral("Log1: data and image saved") });
+    QCOMPARE(framer.framesAccepted(), accepted + 1);
+    const quint64 dropped = framer.dropCount() - drops;
+    qInfo() << "blocks dropped:" << dropped;
+    QVERIFY(markerEvery > 0 ? dropped > quint64(noise / (2 * markerEvery + 4)) : dropped == 1);
+    QVERIFY(framer.bytesDropped() >= quint64(noise + framesLost * 19208));
+
+    QFile log(deviceState().workingDir() + QStringLiteral("/Log1.txt"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QList<QByteArray> values = log.readAll().simplified().split(' ');
+    const QVector<quint16> expected = SyntheticScene::frame(SceneSettings(), 0);
+    QCOMPARE(values.size(), expected.size());
+    for (int i = 0; i < values.size(); ++i)
+        QVERIFY2(values[i].toUInt() == expected[i], qPrintable(QString::number(i)));
+}
+
 void TestLiveView::unplugInsideAHandOver()
 {
     QVERIFY(
@@ -261,6 +327,7 @@ void TestLiveView::unplugInsideAHandOver()
     });
     const auto dropListener = qScopeGuard([listener] { QObject::disconnect(listener); });
     QSignalSpy frames(window.get(), &MainWindow::pictureReady);
+    widget<QCheckBox>("checkBoxHorizontalFlip")->setChecked(true);
     QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
     QVERIFY(waitUntil([&] { return unplugged && device->deviceType() == TofDevice::NoDevice; }));
     waitUntil([] { return false; }, 300);
@@ -269,10 +336,15 @@ void TestLiveView::unplugInsideAHandOver()
     QVERIFY(deviceState().frameBuffer.isEmpty());
     QCOMPARE(deviceState().isStreaming, 0);
     QVERIFY(!window->pictureBox());
+    QCOMPARE(WindowTest::infoLines(window.get()).filter(QStringLiteral("disconnected")),
+        QStringList { QStringLiteral("Kavrix M10 disconnected") });
 
-    // And the next camera streams again.
+    // And the next camera streams again, shown as the boxes say, no old temperature meanwhile.
     QVERIFY(sim->plug());
     QVERIFY(waitUntil([&] { return device->deviceType() == TofDevice::KavrixM10; }));
+    QVERIFY(widget<QLineEdit>("lineEditTemperature")->text().isEmpty());
+    QVERIFY(window->pictureBox()->flipHorizontal());
+    QVERIFY(!window->pictureBox()->flipVertical());
     QTest::mouseClick(widget<QPushButton>("pushButtonStart"), Qt::LeftButton);
     QVERIFY(waitUntil([&] { return frames.size() >= 3; }));
     QCOMPARE(deviceState().frameBuffer, SyntheticScene::frame(SceneSettings(), 0));
