@@ -224,15 +224,26 @@ bool DeviceInfoReplyReader::append(const QByteArray &chunk)
         return false;
     for (auto &framer : m_framers)
         framer->append(chunk);
+    // The reply that ends first in the stream, whichever length it has.
+    const char *reply = nullptr;
+    quint64 replyEnd = 0;
     for (auto &framer : m_framers) {
         FrameFramer::Frame block;
         while (framer->nextFrame(&block)) {
-            if (quint8(block.data[block.size - 1]) == DeviceInfoReply::ReplyStatus) {
-                m_reply = DeviceInfoReply::decodePayload(block.data);
-                clear();
-                return true;
+            if (quint8(block.data[block.size - 1]) != DeviceInfoReply::ReplyStatus)
+                continue;
+            const quint64 end = framer->bytesReceived() - quint64(framer->bufferedBytes());
+            if (!reply || end < replyEnd) {
+                reply = block.data;
+                replyEnd = end;
             }
+            break;
         }
+    }
+    if (reply) {
+        m_reply = DeviceInfoReply::decodePayload(reply);
+        clear();
+        return true;
     }
     return false;
 }
