@@ -1,6 +1,9 @@
-// The calibration frame reader on arbitrary bytes: the frames it yields must
-// not depend on how the port chunks the stream, and every frame goes through
-// the sweep arithmetic (parameters, step frames, step closing, the final table).
+// The calibration frame reader on a generated stream of well-formed frames,
+// frames one byte off and junk: it must yield exactly the well-formed frames
+// that follow a boundary, however the port chunks the stream, and every frame
+// goes through the sweep arithmetic (parameters, step frames, step closing,
+// the final table).
+#include "BlockStream.h"
 #include "calibration/CalibrationFrameReader.h"
 #include "calibration/DrnuSweep.h"
 
@@ -66,15 +69,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size < 2 + chunkCount)
         return 0;
     const uint8_t *chunks = data + 2;
-    const QByteArray stream(
-        reinterpret_cast<const char *>(data + 2 + chunkCount), int(size - 2 - chunkCount));
+    const BlockStream generated(data + 2 + chunkCount, size - 2 - chunkCount, { 2 * pixelCount + 4 }, true);
+    const QByteArray stream = QByteArray::fromStdString(generated.bytes);
 
     DrnuSweep sweep(pixelCount);
     sweep.start();
     const QVector<Seen> whole = readAll(pixelCount, stream, nullptr, 0, nullptr);
     const QVector<Seen> chunked = readAll(pixelCount, stream, chunks, chunkCount, &sweep);
-    if (!(whole == chunked))
+    if (!(whole == chunked) || whole.size() != int(generated.taken.size()))
         abort();
+    for (int i = 0; i < whole.size(); ++i) {
+        const QByteArray taken = QByteArray::fromStdString(generated.taken[size_t(i)]);
+        if (whole[i].pixels != taken.left(2 * pixelCount) || whole[i].status != quint8(taken.back()))
+            abort();
+    }
 
     // The arithmetic of a finished sweep on whatever the frames left in the
     // table: every step closed with sums a camera can send (16-bit pixels).

@@ -21,31 +21,57 @@ bool sameReplies(const QVector<BootloaderReply> &a, const QVector<BootloaderRepl
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), int(size));
-
-    // The replies must not depend on how the port cut the bytes into reads.
-    BootloaderReplyReader whole;
-    const QVector<BootloaderReply> expected = whole.feed(bytes);
-    if (whole.pendingBytes() > 3)
-        __builtin_trap();
-
-    BootloaderReplyReader byByte;
-    QVector<BootloaderReply> replies;
-    for (char byte : bytes) {
-        replies += byByte.feed(QByteArray(1, byte));
-        if (byByte.pendingBytes() > 3)
-            __builtin_trap();
+    // A stream of replies and junk (free of 'D' and '*') with and without a
+    // marker, cut into reads by the input. A reply must be taken exactly when
+    // it starts where one can: at the start, after a reply or a marker, or at
+    // the start of a read.
+    static const quint8 Codes[] = { BootloaderReply::Ready, BootloaderReply::SizeReceived,
+        BootloaderReply::PacketReceived, BootloaderReply::QueryAnswer };
+    QByteArray bytes;
+    QVector<int> readStarts { 0 };
+    QVector<BootloaderReply> expected;
+    bool boundary = true;
+    size_t at = 0;
+    auto next = [&]() -> uint8_t { return at < size ? data[at++] : 0; };
+    while (at < size) {
+        const uint8_t op = next();
+        if (op & 0x80)
+            readStarts.append(bytes.size());
+        if (op % 3 == 0) {
+            BootloaderReply reply;
+            reply.code = Codes[(op >> 2) % 4];
+            bytes += "DD";
+            bytes += char(reply.code);
+            if (reply.code == BootloaderReply::QueryAnswer) {
+                reply.value = next();
+                bytes += char(reply.value);
+            }
+            const int start = bytes.size() - (reply.code == BootloaderReply::QueryAnswer ? 4 : 3);
+            // A reply not taken is junk to the reader: no boundary after it.
+            boundary = boundary || readStarts.last() == start;
+            if (boundary)
+                expected.append(reply);
+        } else {
+            const int n = 1 + next() % 32;
+            for (int i = 0; i < n; ++i) {
+                const char c = char(next());
+                bytes += (c == 'D' || c == '*') ? 'x' : c;
+            }
+            boundary = op % 3 == 1;
+            if (boundary)
+                bytes += "*##*";
+        }
+        if ((op & 0x40) && readStarts.last() != bytes.size())
+            readStarts.append(bytes.size());
     }
-    if (!sameReplies(expected, replies))
-        __builtin_trap();
+    readStarts.append(bytes.size());
 
-    BootloaderReplyReader pieces;
-    replies.clear();
-    int pos = 0;
-    for (int i = 0; pos < bytes.size(); ++i) {
-        const int length = 1 + (size > 0 ? data[i % size] % 17 : 0);
-        replies += pieces.feed(bytes.mid(pos, length));
-        pos += length;
+    BootloaderReplyReader reader;
+    QVector<BootloaderReply> replies;
+    for (int i = 0; i + 1 < readStarts.size(); ++i) {
+        replies += reader.feed(bytes.mid(readStarts[i], readStarts[i + 1] - readStarts[i]));
+        if (reader.pendingBytes() > 3)
+            __builtin_trap();
     }
     if (!sameReplies(expected, replies))
         __builtin_trap();
