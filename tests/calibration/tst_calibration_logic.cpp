@@ -325,7 +325,8 @@ void TestCalibrationLogic::frameReader_data()
     QTest::newRow("one pixel short, one byte long")
         << parameters + shortBlock + step + longBlock + other << all;
     QTest::newRow("marker copy in the pixels") << copy + step << QStringList { "6/666/2/9002/5", all[1] };
-    QTest::newRow("junk without a marker first") << "junk" + parameters + step + other << QStringList(all.mid(1));
+    QTest::newRow("junk without a marker first")
+        << "junk" + parameters + step + other << QStringList(all.mid(1));
 }
 
 void TestCalibrationLogic::frameReader()
