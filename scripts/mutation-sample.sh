@@ -74,6 +74,7 @@ if [ ! -s "$timings" ] || [ -n "${MUTANT_BASELINE:-}" ]; then
         fi
     done
 fi
+cmake --build "$build" --target help | sed -n 's/^\.\.\. \([A-Za-z0-9_-]*\).*/\1/p' >"$scratch/targets"
 ordered=$(sort -n "$timings" | awk '{print $2}' | grep -Fxf <(printf '%s\n' $tests))
 
 only=" $* "
@@ -117,7 +118,10 @@ EOF
                 by="(budget spent)"
                 break
             fi
-            if ! cmake --build "$build" -j2 --target "$t" >>"$scratch/build-$name.log" 2>&1; then
+            # A test named after its program is built alone; others need every program.
+            target=$t
+            grep -qx "$t" "$scratch/targets" || target=all
+            if ! cmake --build "$build" -j2 --target "$target" >>"$scratch/build-$name.log" 2>&1; then
                 result=no-build
                 by=$t
                 break
