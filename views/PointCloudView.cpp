@@ -9,16 +9,42 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QOpenGLContext>
-#include <QPainter>
 #include <QWheelEvent>
 
 #include <cmath>
+#include <utility>
 
 #ifndef GL_PROGRAM_POINT_SIZE
 #define GL_PROGRAM_POINT_SIZE 0x8642
 #endif
 
 namespace {
+
+// Each point has one colour: where the shading language has flat inputs the
+// rasteriser skips interpolating it per pixel; the portable pair below is the
+// fallback.
+const char *const FlatVertexShader = R"(#version 130
+in highp vec3 position;
+in lowp vec4 colour;
+uniform highp mat4 transform;
+uniform mediump float pointSize;
+flat out lowp vec4 fragmentColour;
+void main()
+{
+    gl_Position = transform * vec4(position, 1.0);
+    gl_PointSize = pointSize;
+    fragmentColour = colour;
+}
+)";
+
+const char *const FlatFragmentShader = R"(#version 130
+flat in lowp vec4 fragmentColour;
+out lowp vec4 pixelColour;
+void main()
+{
+    pixelColour = fragmentColour;
+}
+)";
 
 const char *const VertexShader = R"(
 attribute highp vec3 position;
@@ -39,6 +65,26 @@ varying lowp vec4 fragmentColour;
 void main()
 {
     gl_FragColor = fragmentColour;
+}
+)";
+
+// The overlay: corners in clip space, the image's texels by texture coordinates.
+const char *const OverlayVertexShader = R"(
+attribute highp vec4 corner;
+varying highp vec2 texel;
+void main()
+{
+    gl_Position = vec4(corner.xy, 0.0, 1.0);
+    texel = corner.zw;
+}
+)";
+
+const char *const OverlayFragmentShader = R"(
+uniform sampler2D overlay;
+varying highp vec2 texel;
+void main()
+{
+    gl_FragColor = texture2D(overlay, texel);
 }
 )";
 
@@ -68,11 +114,6 @@ PointCloudView::PointCloudView(QWidget *parent)
     connect(m_pixelGridAction, &QAction::triggered, this, [this] { setMode(PointCloudScene::PixelGrid); });
     connect(m_metricAction, &QAction::triggered, this, [this] { setMode(PointCloudScene::Metric); });
 
-    // The legend's colour bar, far (400 cm) at the top.
-    m_legendBar = QImage(1, PointCloudScene::BoxDepthCm + 1, QImage::Format_RGB32);
-    for (int cm = 0; cm <= PointCloudScene::BoxDepthCm; ++cm)
-        m_legendBar.setPixel(0, PointCloudScene::BoxDepthCm - cm, m_scene.colourForCm(cm));
-
     const DeviceState &state = deviceState();
     m_scene.setSensor(state.imageWidth, state.imageHeight);
 
@@ -96,10 +137,20 @@ PointCloudView::~PointCloudView()
 
 void PointCloudView::releaseGL()
 {
+    m_pointsArray.destroy();
+    m_linesArray.destroy();
+    m_overlayArray.destroy();
     m_points.destroy();
     m_lines.destroy();
+    m_overlayQuads.destroy();
+    if (m_overlayTexture)
+        glDeleteTextures(1, &m_overlayTexture);
+    m_overlayTexture = 0;
+    m_overlay.invalidate();
     delete m_program;
     m_program = nullptr;
+    delete m_overlayProgram;
+    m_overlayProgram = nullptr;
     m_pointsCapacity = -1;
     m_linesGeneration = -1;
     m_initialized = false;
@@ -108,19 +159,61 @@ void PointCloudView::releaseGL()
 void PointCloudView::initializeGL()
 {
     initializeOpenGLFunctions();
-    m_program = new QOpenGLShaderProgram;
-    if (!m_program->addShaderFromSourceCode(QOpenGLShader::Vertex, VertexShader)
-        || !m_program->addShaderFromSourceCode(QOpenGLShader::Fragment, FragmentShader)
-        || !m_program->link()) {
-        qDebug() << "Point cloud: the shaders do not build, the plot is not drawn:" << m_program->log();
+    const auto build = [](const char *vertex, const char *fragment, bool report) -> QOpenGLShaderProgram * {
+        auto *program = new QOpenGLShaderProgram;
+        if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, vertex)
+            && program->addShaderFromSourceCode(QOpenGLShader::Fragment, fragment) && program->link())
+            return program;
+        if (report)
+            qDebug() << "Point cloud: the shaders do not build, the plot is not drawn:" << program->log();
+        delete program;
+        return nullptr;
+    };
+    const bool flatInputs = !context()->isOpenGLES() && context()->format().version() >= qMakePair(3, 0);
+    m_program = flatInputs ? build(FlatVertexShader, FlatFragmentShader, false) : nullptr;
+    if (!m_program)
+        m_program = build(VertexShader, FragmentShader, true);
+    m_overlayProgram = m_program ? build(OverlayVertexShader, OverlayFragmentShader, true) : nullptr;
+    if (!m_overlayProgram) {
         delete m_program;
         m_program = nullptr;
         return;
     }
+    m_transformUniform = m_program->uniformLocation("transform");
+    m_pointSizeUniform = m_program->uniformLocation("pointSize");
     m_points.setUsagePattern(QOpenGLBuffer::DynamicDraw);
     m_lines.setUsagePattern(QOpenGLBuffer::StaticDraw);
+    m_overlayQuads.setUsagePattern(QOpenGLBuffer::DynamicDraw);
     m_points.create();
     m_lines.create();
+    m_overlayQuads.create();
+
+    glGenTextures(1, &m_overlayTexture);
+    glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+    // One texel to one pixel: nearest keeps the painted text as painted.
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    // Without vertex array objects the attributes are set before each draw.
+    if (m_pointsArray.create()) {
+        QOpenGLVertexArrayObject::Binder bind(&m_pointsArray);
+        pointAttributes(m_points);
+    }
+    if (m_linesArray.create()) {
+        QOpenGLVertexArrayObject::Binder bind(&m_linesArray);
+        pointAttributes(m_lines);
+    }
+    if (m_overlayArray.create()) {
+        QOpenGLVertexArrayObject::Binder bind(&m_overlayArray);
+        m_overlayQuads.bind();
+        m_overlayProgram->enableAttributeArray("corner");
+        m_overlayProgram->setAttributeBuffer("corner", GL_FLOAT, 0, 4);
+        m_overlayQuads.release();
+    }
+
     m_frameChanged = true;
     m_initialized = true;
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, [this] {
@@ -130,6 +223,18 @@ void PointCloudView::initializeGL()
         releaseGL();
         doneCurrent();
     });
+}
+
+void PointCloudView::pointAttributes(QOpenGLBuffer &buffer)
+{
+    const int stride = int(sizeof(PointCloudScene::Vertex));
+    buffer.bind();
+    m_program->enableAttributeArray("position");
+    m_program->enableAttributeArray("colour");
+    m_program->setAttributeBuffer("position", GL_FLOAT, 0, 3, stride);
+    // Colour bytes, normalised to 0 to 1.
+    m_program->setAttributeBuffer("colour", GL_UNSIGNED_BYTE, 12, 4, stride);
+    buffer.release();
 }
 
 void PointCloudView::resizeGL(int, int) { }
@@ -189,70 +294,91 @@ void PointCloudView::paintGL()
     }
 
     glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LESS);
+    glDepthMask(GL_TRUE);
+    glDisable(GL_BLEND);
     glEnable(GL_PROGRAM_POINT_SIZE);
     m_program->bind();
-    m_program->setUniformValue("transform", m_scene.transform(size()));
-    const int stride = int(sizeof(PointCloudScene::Vertex));
-    const auto drawBuffer = [&](QOpenGLBuffer &buffer, GLenum primitive, int count, float pointSize) {
+    m_program->setUniformValue(m_transformUniform, m_scene.transform(size()));
+    const auto draw = [&](QOpenGLVertexArrayObject &array, QOpenGLBuffer &buffer, GLenum primitive, int count,
+                          float pointSize) {
         if (count <= 0)
             return;
-        buffer.bind();
-        m_program->setUniformValue("pointSize", pointSize);
-        m_program->enableAttributeArray("position");
-        m_program->enableAttributeArray("colour");
-        m_program->setAttributeBuffer("position", GL_FLOAT, 0, 3, stride);
-        // Colour bytes, normalised to 0 to 1.
-        m_program->setAttributeBuffer("colour", GL_UNSIGNED_BYTE, 12, 4, stride);
+        m_program->setUniformValue(m_pointSizeUniform, pointSize);
+        if (array.isCreated()) {
+            QOpenGLVertexArrayObject::Binder bind(&array);
+            glDrawArrays(primitive, 0, count);
+            return;
+        }
+        pointAttributes(buffer);
         glDrawArrays(primitive, 0, count);
         m_program->disableAttributeArray("position");
         m_program->disableAttributeArray("colour");
-        buffer.release();
     };
-    drawBuffer(m_lines, GL_LINES, m_lineVertices, 1.0f);
-    drawBuffer(m_points, GL_POINTS, m_scene.pointCount(), PointSize);
+    draw(m_linesArray, m_lines, GL_LINES, m_lineVertices, 1.0f);
+    draw(m_pointsArray, m_points, GL_POINTS, m_scene.pointCount(), PointSize);
     m_program->release();
     glDisable(GL_DEPTH_TEST);
 
-    paintOverlay();
+    drawOverlay();
     m_paintMicroseconds = timer.nsecsElapsed() / 1000;
 }
 
-void PointCloudView::paintOverlay()
+void PointCloudView::drawOverlay()
 {
-    QPainter painter(this);
-    painter.setPen(Qt::black);
-    QFont font = painter.font();
-    font.setPointSize(8);
-    painter.setFont(font);
-    const QFontMetrics metrics(font);
-    const bool metric = m_scene.mode() == PointCloudScene::Metric;
-
-    // Axis numbers beside three edges of the box.
-    for (int axis = 0; axis < 3; ++axis) {
-        QVector3D start;
-        QVector3D outward;
-        m_scene.axisEdge(axis, start, outward);
-        for (double tick : m_scene.majorTicks(axis)) {
-            QVector3D p = start;
-            p[axis] = float(tick);
-            const QPointF at = m_scene.toScreen(p + outward, size());
-            const QString text = metric ? QString::number(tick, 'g', 3) : QString::number(qRound(tick));
-            const QRect box = metrics.boundingRect(text);
-            painter.drawText(QPointF(at.x() - box.width() / 2.0, at.y() + metrics.ascent() / 2.0), text);
+    const qreal ratio = devicePixelRatioF();
+    if (m_overlay.update(m_scene, size(), ratio)) {
+        const QImage &image = m_overlay.image();
+        glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, image.width(), image.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+            image.constBits());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        // Two triangles per painted part: clip space x, y and texture s, t
+        // (the image's top row is the texture's first).
+        const float w = float(image.width());
+        const float h = float(image.height());
+        QVector<float> corners;
+        corners.reserve(m_overlay.parts().size() * 24);
+        for (const QRect &part : m_overlay.parts()) {
+            const float left = float(part.left()) / w;
+            const float right = float(part.right() + 1) / w;
+            const float top = float(part.top()) / h;
+            const float bottom = float(part.bottom() + 1) / h;
+            for (const auto &[s, t] :
+                { std::pair { left, top }, std::pair { right, top }, std::pair { left, bottom },
+                    std::pair { right, top }, std::pair { right, bottom }, std::pair { left, bottom } })
+                corners << 2.0f * s - 1.0f << 1.0f - 2.0f * t << s << t;
         }
+        m_overlayQuads.bind();
+        m_overlayQuads.allocate(corners.constData(), qMax(1, corners.size()) * int(sizeof(float)));
+        m_overlayQuads.release();
+        m_overlayVertices = corners.size() / 4;
     }
+    if (m_overlayVertices <= 0)
+        return;
 
-    // The colour legend on the right: the depth colour map from 0 to 400 cm.
-    const int barWidth = 12;
-    const QRect bar(width() - 56, height() / 5, barWidth, 3 * height() / 5);
-    painter.drawImage(bar, m_legendBar);
-    painter.drawRect(bar.adjusted(0, 0, -1, -1));
-    for (int cm = 0; cm <= PointCloudScene::BoxDepthCm; cm += 100) {
-        const int y = bar.bottom() - cm * (bar.height() - 1) / PointCloudScene::BoxDepthCm;
-        painter.drawLine(bar.right(), y, bar.right() + 4, y);
-        painter.drawText(QPointF(bar.right() + 7, y + metrics.ascent() / 2.0), QString::number(cm));
+    // The image is premultiplied.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, m_overlayTexture);
+    m_overlayProgram->bind();
+    m_overlayProgram->setUniformValue("overlay", 0);
+    if (m_overlayArray.isCreated()) {
+        QOpenGLVertexArrayObject::Binder bind(&m_overlayArray);
+        glDrawArrays(GL_TRIANGLES, 0, m_overlayVertices);
+    } else {
+        m_overlayQuads.bind();
+        m_overlayProgram->enableAttributeArray("corner");
+        m_overlayProgram->setAttributeBuffer("corner", GL_FLOAT, 0, 4);
+        glDrawArrays(GL_TRIANGLES, 0, m_overlayVertices);
+        m_overlayProgram->disableAttributeArray("corner");
+        m_overlayQuads.release();
     }
-    painter.drawText(QPointF(bar.left(), bar.top() - 6), QStringLiteral("cm"));
+    m_overlayProgram->release();
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_BLEND);
 }
 
 void PointCloudView::changed()

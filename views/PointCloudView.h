@@ -1,12 +1,14 @@
 #ifndef POINTCLOUDVIEW_H
 #define POINTCLOUDVIEW_H
 
+#include "views/PointCloudOverlay.h"
 #include "views/PointCloudScene.h"
 
 #include <QElapsedTimer>
 #include <QOpenGLBuffer>
 #include <QOpenGLFunctions>
 #include <QOpenGLShaderProgram>
+#include <QOpenGLVertexArrayObject>
 #include <QOpenGLWidget>
 #include <QPoint>
 
@@ -15,7 +17,8 @@ class QAction;
 
 // Draws a PointCloudScene: one vertex buffer sized once per sensor, one
 // upload and one draw call per frame, the box as lines, the axis numbers and
-// the colour legend painted over it. Left drag orbits, the wheel zooms, right
+// the colour legend blended over it from an image painted only when the view
+// changes. Left drag orbits, the wheel zooms, right
 // or middle drag pans, a double click returns to the initial view; arrows,
 // + / - and Home do the same from the keyboard. A right click without a drag
 // opens the menu that chooses between the pixel grid and the metric cloud.
@@ -67,13 +70,25 @@ protected:
 private:
     void releaseGL();
     void takeFrame();
-    void paintOverlay();
+    void drawOverlay();
+    void pointAttributes(QOpenGLBuffer &buffer);
     void changed();
 
     PointCloudScene m_scene;
     QOpenGLShaderProgram *m_program = nullptr;
+    int m_transformUniform = -1;
+    int m_pointSizeUniform = -1;
     QOpenGLBuffer m_points { QOpenGLBuffer::VertexBuffer };
     QOpenGLBuffer m_lines { QOpenGLBuffer::VertexBuffer };
+    // The attribute set-up of each buffer, made once (where the context has them).
+    QOpenGLVertexArrayObject m_pointsArray;
+    QOpenGLVertexArrayObject m_linesArray;
+    QOpenGLVertexArrayObject m_overlayArray;
+    PointCloudOverlay m_overlay;
+    QOpenGLShaderProgram *m_overlayProgram = nullptr;
+    QOpenGLBuffer m_overlayQuads { QOpenGLBuffer::VertexBuffer };
+    GLuint m_overlayTexture = 0;
+    int m_overlayVertices = 0;
     int m_pointsCapacity = -1;
     int m_linesGeneration = -1;
     int m_lineVertices = 0;
@@ -86,7 +101,6 @@ private:
     qint64 m_redrawWallMs = 0;
     QElapsedTimer m_paintStart;
     QElapsedTimer m_sinceSwap;
-    QImage m_legendBar;
 
     Qt::MouseButton m_dragButton = Qt::NoButton;
     QPoint m_pressPos;

@@ -78,7 +78,8 @@ struct Rig
     }
 };
 
-// The box corners, the known points and nothing else where the view's projection puts them.
+// The box corners, the known points and nothing else where the view's
+// projection puts them; the legend's colour bar far at the top, near at the bottom.
 void checkPicture(const PointCloudScene &scene, const QImage &image, int width, int height)
 {
     const QSize viewport = image.size();
@@ -99,6 +100,10 @@ void checkPicture(const PointCloudScene &scene, const QImage &image, int width, 
         QVERIFY2(colourNear(image, at, scene.colourForCm(p.value / 20), 2),
             qPrintable(QString("point %1,%2 not at %3,%4").arg(p.col).arg(p.row).arg(at.x()).arg(at.y())));
     }
+    const QRect bar(image.width() - 56, image.height() / 5, 12, 3 * image.height() / 5);
+    const int nearEnd = 3 * 400 / (bar.height() - 1);
+    QVERIFY(colourNear(image, QPointF(bar.center().x(), bar.top() + 3), scene.colourForCm(400 - nearEnd), 1));
+    QVERIFY(colourNear(image, QPointF(bar.center().x(), bar.bottom() - 3), scene.colourForCm(nearEnd), 1));
     // Coloured pixels outside the legend all belong to the known points.
     const int legendLeft = image.width() - 60;
     for (int y = 0; y < image.height(); ++y) {
