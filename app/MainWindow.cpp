@@ -1,12 +1,11 @@
 #include "app/MainWindow.h"
 #include "ui_MainWindow.h"
 
-#include "app/DeviceState.h"
-#include "app/WindowPlacement.h"
 #include "calibration/Calibration.h"
 #include "check/CheckBoard.h"
 #include "device/BusyWait.h"
 #include "device/Commands.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "deviceinfo/DeviceInfo.h"
 #include "deviceinfo/DeviceInfoReply.h"
@@ -20,6 +19,7 @@
 #include "views/RangeSlider.h"
 #include "views/ShowPoint.h"
 #include "views/WidgetPointCloud.h"
+#include "views/WindowPlacement.h"
 
 #include <QDebug>
 #include <QDesktopServices>

@@ -8,8 +8,8 @@
 // draws on a real display (run under xvfb-run); its redraws are counted.
 //
 //   bench_frames_e2e [--seconds N] [--fps N] [--pointcloud] [sim options...]
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "tests/support/SimProcess.h"
 #include "views/WidgetPointCloud.h"

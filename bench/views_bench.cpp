@@ -1,7 +1,7 @@
 // Per-frame cost of the views for a "Kavrix M20" (320 x 240) frame: the picture
 // window (setImage plus the scaled paint) and the point cloud update, fill and
 // redraw rates.
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 #include "views/PictureBox.h"
 #include "views/PointCloudScene.h"
 #include "views/PointCloudView.h"

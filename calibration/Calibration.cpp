@@ -1,14 +1,14 @@
 #include "calibration/Calibration.h"
 
-#include "app/WindowPlacement.h"
 #include "ui_Calibration.h"
+#include "views/WindowPlacement.h"
 
-#include "app/DeviceState.h"
 #include "calibration/DrnuFiles.h"
 #include "calibration/InfoDRNUCurve.h"
 #include "device/BusyWait.h"
 #include "device/Commands.h"
 #include "device/Crc16.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 
 #include <QCloseEvent>

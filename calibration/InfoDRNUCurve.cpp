@@ -1,7 +1,7 @@
 #include "calibration/InfoDRNUCurve.h"
 
-#include "app/WindowPlacement.h"
 #include "ui_InfoDRNUCurve.h"
+#include "views/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QPen>

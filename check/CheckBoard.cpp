@@ -1,8 +1,8 @@
 #include "check/CheckBoard.h"
-#include "app/WindowPlacement.h"
+#include "views/WindowPlacement.h"
 
-#include "app/DeviceState.h"
 #include "check/CheckMeasurement.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 
 #include "ui_CheckBoard.h"

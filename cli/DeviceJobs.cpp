@@ -1,8 +1,8 @@
 // list and info, and the device-information query the other jobs share.
 
-#include "app/DeviceState.h"
 #include "cli/Cli.h"
 #include "device/Commands.h"
+#include "device/DeviceState.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>

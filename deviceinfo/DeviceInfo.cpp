@@ -1,9 +1,9 @@
 #include "deviceinfo/DeviceInfo.h"
-#include "app/WindowPlacement.h"
 #include "ui_DeviceInfo.h"
+#include "views/WindowPlacement.h"
 
-#include "app/DeviceState.h"
 #include "device/Commands.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "deviceinfo/AppPaths.h"
 

@@ -1,6 +1,6 @@
 #include "deviceinfo/DeviceInfoReply.h"
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 #include <QDir>
 #include <QStringList>

@@ -1,8 +1,8 @@
 #include "deviceinfo/LensInfo.h"
-#include "app/WindowPlacement.h"
 #include "ui_LensInfo.h"
+#include "views/WindowPlacement.h"
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "deviceinfo/LensPacket.h"
 

@@ -1,5 +1,5 @@
 #include "firmware/UpdateFirmware.h"
-#include "app/WindowPlacement.h"
+#include "views/WindowPlacement.h"
 
 #include "ui_UpdateFirmware.h"
 

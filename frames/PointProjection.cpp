@@ -1,6 +1,6 @@
 #include "frames/PointProjection.h"
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // exactly the first well-formed block with status 10 that follows a boundary.
 
 #include "BlockStream.h"
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 #include "deviceinfo/DeviceInfoReply.h"
 #include "deviceinfo/LensPacket.h"
 

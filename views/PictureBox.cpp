@@ -1,9 +1,9 @@
 #include "views/PictureBox.h"
 
-#include "app/DeviceState.h"
-#include "app/WindowPlacement.h"
+#include "device/DeviceState.h"
 #include "views/PictureGeometry.h"
 #include "views/ShowPoint.h"
+#include "views/WindowPlacement.h"
 
 #include <QGuiApplication>
 #include <QMouseEvent>

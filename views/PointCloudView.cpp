@@ -1,6 +1,6 @@
 #include "views/PointCloudView.h"
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 #include <QAction>
 #include <QActionGroup>

@@ -1,7 +1,7 @@
 #include "views/ShowPoint.h"
-#include "app/WindowPlacement.h"
+#include "views/WindowPlacement.h"
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 #include "ui_ShowPoint.h"
 

@@ -1,7 +1,7 @@
 #include "views/WidgetPointCloud.h"
 
-#include "app/WindowPlacement.h"
 #include "views/PointCloudView.h"
+#include "views/WindowPlacement.h"
 
 #include "ui_WidgetPointCloud.h"
 

@@ -3,7 +3,6 @@
 
 #include "app/ApplicationContext.h"
 #include "app/MainWindow.h"
-#include "app/WindowPlacement.h"
 #include "calibration/Calibration.h"
 #include "calibration/InfoDRNUCurve.h"
 #include "check/CheckBoard.h"
@@ -15,6 +14,7 @@
 #include "views/PictureBox.h"
 #include "views/ShowPoint.h"
 #include "views/WidgetPointCloud.h"
+#include "views/WindowPlacement.h"
 
 #include <QRandomGenerator>
 #include <QScreen>

@@ -1,10 +1,10 @@
 // The real main window against kavrix-sim: the bytes each control sends, the
 // control states through plug, unplug and replug, the status line, the
 // teardown, and "Log Data" with the files it leaves and the lines it reports.
-#include "app/DeviceState.h"
 #include "app/FrameLogger.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "frames/DepthFilter.h"
 #include "frames/FrameColorizer.h"

@@ -2,10 +2,10 @@
 // 23 DLL steps of 51 frames, the three files, and the table programmed into
 // the camera, which must be the table of DRNU_Lut.c and the one the scene
 // predicts. Also the plot window and the calibration window without a camera.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
 #include "calibration/InfoDRNUCurve.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "tests/calibration/CalibrationTestSupport.h"
 #include "tests/support/WindowTestSupport.h"

@@ -1,9 +1,9 @@
 // The calibration window against kavrix-sim when a sweep or the programming
 // is interrupted: the camera unplugged, the link dying, the window closed, a
 // lost acknowledgement, a folder the files cannot go to.
-#include "app/DeviceState.h"
 #include "calibration/Calibration.h"
 #include "calibration/InfoDRNUCurve.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "tests/calibration/CalibrationTestSupport.h"
 

@@ -1,9 +1,9 @@
 // The accuracy check: the measurement arithmetic, the report file and the
 // window's guards against frames it has not seen.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "check/CheckBoard.h"
 #include "check/CheckMeasurement.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "tests/support/WindowTestSupport.h"
 

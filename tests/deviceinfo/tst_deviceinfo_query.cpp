@@ -1,7 +1,7 @@
 // The device-information query and the lens window, end to end: the real main
 // window against kavrix-sim.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "deviceinfo/DeviceInfo.h"
 #include "deviceinfo/LensInfo.h"

@@ -1,4 +1,4 @@
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 #include "deviceinfo/AppPaths.h"
 #include "deviceinfo/DeviceInfoReply.h"
 #include "deviceinfo/LensPacket.h"

@@ -1,8 +1,8 @@
 // The live view end to end: the real main window reading kavrix-sim's frame
 // stream through its serial port, on the shared rig.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "device/BusyWait.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "frames/SyntheticScene.h"
 #include "tests/support/WindowTestSupport.h"

@@ -3,9 +3,9 @@
 // the cable pulled mid-stream, mid-flash-programming and mid-firmware-transfer.
 // Each ends with a clear message, keeps what was saved before, and shows that
 // the same action works again afterwards.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "firmware/UpdateFirmware.h"
 #include "tests/firmware/FirmwareTestSupport.h"

@@ -5,8 +5,8 @@
 // cable halfway through. Nothing may crash, every log reported as written must
 // be on disk whole, and memory must stay flat. 40 s unless QUARVEL_SOAK_SECONDS
 // says otherwise; figures are printed as "soak:" lines.
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "tests/support/WindowTestSupport.h"
 

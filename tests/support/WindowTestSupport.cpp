@@ -1,8 +1,8 @@
 #include "tests/support/WindowTestSupport.h"
 
-#include "app/DeviceState.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
+#include "device/DeviceState.h"
 #include "device/TofDevice.h"
 #include "firmware/UpdateFirmware.h"
 

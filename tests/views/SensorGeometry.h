@@ -1,7 +1,7 @@
 #ifndef TESTS_VIEWS_SENSORGEOMETRY_H
 #define TESTS_VIEWS_SENSORGEOMETRY_H
 
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 // Puts the shared state into the geometry of an open "Kavrix M10" (160 x 60)
 // or "Kavrix M20" (320 x 240), with a zeroed frame buffer.

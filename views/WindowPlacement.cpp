@@ -1,4 +1,4 @@
-#include "app/WindowPlacement.h"
+#include "views/WindowPlacement.h"
 
 #include <QApplication>
 #include <QEvent>

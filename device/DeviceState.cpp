@@ -1,4 +1,4 @@
-#include "app/DeviceState.h"
+#include "device/DeviceState.h"
 
 DeviceState &deviceState()
 {
