@@ -43,7 +43,7 @@ for f in files:
         continue
     if not os.path.exists(b) or not filecmp.cmp(a, b, shallow=False):
         os.makedirs(os.path.dirname(b), exist_ok=True)
-        shutil.copy2(a, b)
+        shutil.copy(a, b)  # a new time stamp: objects built since must be rebuilt
 keep = set(files)
 for d, _, names in os.walk(src):
     for n in names:
