@@ -119,9 +119,9 @@ EOF
                 break
             fi
             # A test named after its program is built alone; others need every program.
-            target=$t
-            grep -qx "$t" "$scratch/targets" || target=all
-            if ! cmake --build "$build" -j2 --target "$target" >>"$scratch/build-$name.log" 2>&1; then
+            program=$t
+            grep -qx "$t" "$scratch/targets" || program=all
+            if ! cmake --build "$build" -j2 --target "$program" >>"$scratch/build-$name.log" 2>&1; then
                 result=no-build
                 by=$t
                 break
