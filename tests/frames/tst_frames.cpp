@@ -14,6 +14,7 @@
 #include <cmath>
 #include <numeric>
 
+using WindowTest::streamStats;
 using WindowTest::waitUntil;
 
 namespace {
@@ -72,16 +73,6 @@ QByteArray camera(quint8 code)
 QByteArray parameter(char prefix, int value)
 {
     return QByteArray(2, prefix) + char(value / 256) + char(value - 256 * (value / 256));
-}
-
-// The simulator's counters after "stream stats": sent, status-10 frames, skipped.
-QVector<quint64> stats(SimProcess &sim)
-{
-    const int before = sim.events().size();
-    sim.control("stream stats");
-    waitUntil([&] { return sim.waitForEvent("stream stats", 0) && sim.events().size() > before; }, 5000);
-    const QStringList words = sim.events().last().split(' ');
-    return { words.value(3).toULongLong(), words.value(5).toULongLong(), words.value(7).toULongLong() };
 }
 
 } // namespace
@@ -297,7 +288,7 @@ void TestFrames::streamFollowsCommands()
     QVERIFY(waitUntil([&] { return sim.waitForEvent("stream stopped", 0); }, 5000));
     WindowTest::pump(300);
     reader.read();
-    QCOMPARE(quint64(reader.frames.size()), stats(sim).value(0));
+    QCOMPARE(quint64(reader.frames.size()), streamStats(sim).value(0));
 }
 
 void TestFrames::hostileStreamLosesNothing_data()
@@ -329,7 +320,7 @@ void TestFrames::hostileStreamLosesNothing()
     QVERIFY(waitUntil([&] { return sim.waitForEvent("stream stopped", 0); }, 5000));
     WindowTest::pump(300);
     reader.read();
-    const QVector<quint64> counts = stats(sim);
+    const QVector<quint64> counts = streamStats(sim);
     QCOMPARE(counts.value(2), quint64(0)); // nothing skipped by the camera
     QCOMPARE(quint64(reader.frames.size()), counts.value(0));
     SceneSettings scene;

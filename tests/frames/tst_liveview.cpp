@@ -18,20 +18,6 @@
 
 using namespace WindowTest;
 
-namespace {
-
-// The simulator's counters: sent, hidden, skipped.
-QVector<quint64> streamStats(SimProcess &sim)
-{
-    const int before = sim.events().size();
-    sim.control("stream stats");
-    waitUntil([&] { return sim.waitForEvent("stream stats", 0) && sim.events().size() > before; }, 5000);
-    const QStringList words = sim.events().last().split(' ');
-    return { words.value(3).toULongLong(), words.value(5).toULongLong(), words.value(7).toULongLong() };
-}
-
-} // namespace
-
 class TestLiveView : public QObject
 {
     Q_OBJECT

@@ -294,4 +294,13 @@ void FileSizeLimit::lift()
     m_active = false;
 }
 
+QVector<quint64> streamStats(SimProcess &sim)
+{
+    const int before = sim.events().size();
+    sim.control("stream stats");
+    waitUntil([&] { return sim.waitForEvent("stream stats", 0) && sim.events().size() > before; }, 5000);
+    const QStringList words = sim.events().last().split(' ');
+    return { words.value(3).toULongLong(), words.value(5).toULongLong(), words.value(7).toULongLong() };
+}
+
 } // namespace WindowTest

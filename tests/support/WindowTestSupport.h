@@ -21,6 +21,8 @@
 
 #include "tests/support/SimProcess.h"
 
+#include <QVector>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QList>
@@ -71,6 +73,8 @@ bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs = 500
 // Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and a
 // pseudo-terminal holds only a few kilobytes, so a stream would back up.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
+// The simulator's stream counters after "stream stats": sent, status-10 frames, skipped.
+QVector<quint64> streamStats(SimProcess &sim);
 // Runs the event loop for `ms` milliseconds.
 void pump(int ms);
 
