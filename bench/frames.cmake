@@ -7,4 +7,9 @@ if(TARGET quarvel_testsupport)
     add_executable(bench_frames_e2e ${CMAKE_CURRENT_LIST_DIR}/frames_e2e.cpp)
     target_link_libraries(bench_frames_e2e PRIVATE quarvel_testsupport)
     add_dependencies(bench_frames_e2e kavrix-sim)
+
+    # The memory soak: a long hostile stream with logging and a replug.
+    add_executable(bench_soak ${CMAKE_CURRENT_LIST_DIR}/soak.cpp)
+    target_link_libraries(bench_soak PRIVATE quarvel_testsupport)
+    add_dependencies(bench_soak kavrix-sim)
 endif()

@@ -67,6 +67,13 @@ for b in $benches; do
                 || { echo "$b (point cloud, $fps/s) reported lost frames or failed; see $out/$b.pointcloud$fps.txt" >&2; status=1; }
         done
         ;;
+    *_soak)
+        # A QTest program: fails when a log is lost or memory grows.
+        if ! XDG_RUNTIME_DIR=$runtime QT_QPA_PLATFORM=offscreen "$exe" >"$out/$b.txt" 2>&1; then
+            echo "$b FAILED; see $out/$b.txt" >&2
+            status=1
+        fi
+        ;;
     *)
         if ! XDG_RUNTIME_DIR=$runtime "${run[@]}" "$exe" --benchmark_out="$out/$b.json" \
                 --benchmark_out_format=json "$@" >"$out/$b.log" 2>&1; then
@@ -242,5 +249,9 @@ if e2e:
         print("  ".join(str(c).ljust(w[i]) if i == 0 else str(c).rjust(w[i]) for i, c in enumerate(r)).rstrip())
     print("(written: frames the camera wrote, to show: those without status 10; delay: last byte written ->")
     print(" pictureReady; rss: resident set of the window's process before and after streaming, and its peak)")
+
+for path in sorted(glob.glob(os.path.join(sys.argv[1], "bench_*_soak.txt"))):
+    for soak in re.findall(r"soak: .*", open(path).read()):
+        print("\n" + soak)
 EOF
 exit $status

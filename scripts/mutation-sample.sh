@@ -12,14 +12,14 @@
 #   MUTANT_LIST     fault list (default scripts/mutants.txt)
 #   MUTANT_SCRATCH  scratch folder, kept between runs so rebuilds stay small
 #                   (default /tmp/quarvel-mutants)
-#   MUTANT_EXCLUDE  ctest regex of tests not run (default: the soak and the package build)
+#   MUTANT_EXCLUDE  ctest regex of tests not run (default: the package build)
 #   MUTANT_BUDGET   seconds of testing per fault before it counts as missed (default 900)
 #   MUTANT_REPORT   file the table is also written to (default <scratch>/report.txt)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 list=${MUTANT_LIST:-$root/scripts/mutants.txt}
 scratch=${MUTANT_SCRATCH:-/tmp/quarvel-mutants}
-exclude=${MUTANT_EXCLUDE:-soak|tst_package}
+exclude=${MUTANT_EXCLUDE:-tst_package}
 budget=${MUTANT_BUDGET:-900}
 report=${MUTANT_REPORT:-$scratch/report.txt}
 src=$scratch/src
