@@ -25,7 +25,6 @@ class TestLiveView : public QObject
 private slots:
     void initTestCase() { QLoggingCategory::setFilterRules("default.debug=false"); }
     void depthFramesAndFilter();
-    void everyFrameOfAHostileStreamIsAccepted_data();
     void everyFrameOfAHostileStreamIsAccepted();
     void m20FrameTypes();
     void noiseIsNeverShownOrLogged_data();
@@ -76,43 +75,23 @@ void TestLiveView::depthFramesAndFilter()
     QVERIFY(rig.waitUntil([&] { return deviceState().frameBuffer == SyntheticScene::frame(gray, 0); }));
 }
 
-void TestLiveView::everyFrameOfAHostileStreamIsAccepted_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::newRow("marker split") << QStringList { "--chunk", "19206", "--chunk-gap", "1" };
-    QTest::newRow("everything at once")
-        << QStringList { "--chunk", "4000", "--chunk-random", "8", "--chunk-gap", "0", "--garbage", "300",
-               "--multi-frame", "3", "--marker-in-data", "--status10-every", "5" };
-}
-
+// Every frame sent is accepted; those of status 10 (every 5th) are not shown.
 void TestLiveView::everyFrameOfAHostileStreamIsAccepted()
 {
-    QFETCH(QStringList, options);
-    const int limit = 60;
     Rig rig;
-    QVERIFY(rig.start(QStringList { "--model", "m10", "--fps", "60", "--frame-limit", "60" } + options));
-    QSignalSpy &frames = *rig.frames;
+    QVERIFY(rig.start({ "--model", "m10", "--fps", "60", "--frame-limit", "60", "--chunk", "4000",
+        "--chunk-random", "8", "--chunk-gap", "0", "--garbage", "300", "--multi-frame", "3",
+        "--marker-in-data", "--status10-every", "5" }));
     rig.click("pushButtonStart");
     QVERIFY(waitUntil([&] { return rig.sim->waitForEvent("stream stopped", 0); }, 20000));
     const QVector<quint64> stats = streamStats(*rig.sim);
-    QCOMPARE(stats.size(), 3);
-    QCOMPARE(stats[0], quint64(limit));
-    QCOMPARE(stats[2], quint64(0));
-    // Every frame sent is accepted; those of status 10 are not shown.
-    const quint64 shown = stats[0] - stats[1];
-    waitUntil([&] { return quint64(frames.size()) >= shown; }, 5000);
+    QCOMPARE(stats, (QVector<quint64> { 60, 12, 0 }));
+    waitUntil([&] { return rig.frames->size() >= 48; }, 5000);
     pump(200);
-    QCOMPARE(quint64(frames.size()), shown);
-
+    QCOMPARE(rig.frames->size(), 48);
     SceneSettings scene;
-    scene.markerCopies = options.contains(QStringLiteral("--marker-in-data"));
-    const int every = options.contains(QStringLiteral("--status10-every"))
-        ? options.at(options.indexOf(QStringLiteral("--status10-every")) + 1).toInt()
-        : 0;
-    quint32 lastShown = limit - 1;
-    while (every > 0 && (lastShown + 1) % quint32(every) == 0)
-        --lastShown;
-    QCOMPARE(deviceState().frameBuffer, SyntheticScene::frame(scene, lastShown));
+    scene.markerCopies = true;
+    QCOMPARE(deviceState().frameBuffer, SyntheticScene::frame(scene, 58));
     QCOMPARE(rig.find<QLineEdit>("lineEditTemperature")->text(), QStringLiteral("26.0 C"));
 }
 
@@ -127,7 +106,6 @@ void TestLiveView::m20FrameTypes()
     SceneSettings scene;
     scene.width = 320;
     scene.height = 240;
-    scene.integrationTime = 300;
     // "Complex" filtering of a still scene keeps the values as they are.
     QVERIFY(waitUntil([&] { return frames.size() >= 3; }));
     QCOMPARE(deviceState().frameBuffer, SyntheticScene::frame(scene, 0));
@@ -193,17 +171,16 @@ void TestLiveView::noiseIsNeverShownOrLogged()
         QStringList { QStringLiteral("Log1: data and image saved") });
     QCOMPARE(framer.framesAccepted(), accepted + 1);
     const quint64 dropped = framer.dropCount() - drops;
-    qInfo() << "blocks dropped:" << dropped;
     QVERIFY(markerEvery > 0 ? dropped > quint64(noise / (2 * markerEvery + 4)) : dropped == 1);
     QVERIFY(framer.bytesDropped() >= quint64(noise + framesLost * 19208));
+    QVERIFY(framer.bytesSearched() <= framer.bytesReceived());
 
     QFile log(deviceState().workingDir() + QStringLiteral("/Log1.txt"));
     QVERIFY(log.open(QIODevice::ReadOnly));
-    const QList<QByteArray> values = log.readAll().simplified().split(' ');
-    const QVector<quint16> expected = SyntheticScene::frame(SceneSettings(), 0);
-    QCOMPARE(values.size(), expected.size());
-    for (int i = 0; i < values.size(); ++i)
-        QVERIFY2(values[i].toUInt() == expected[i], qPrintable(QString::number(i)));
+    QVector<quint16> values;
+    for (const QByteArray &v : log.readAll().simplified().split(' '))
+        values << quint16(v.toUInt());
+    QCOMPARE(values, SyntheticScene::frame(SceneSettings(), 0));
 }
 
 void TestLiveView::unplugInsideAHandOver()
