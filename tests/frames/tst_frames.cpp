@@ -1,89 +1,26 @@
-// Frame pictures and values: the colour maps, the depth filter, and the
-// simulated camera's stream read straight from its port through the framer.
+// Frame pictures and values: the colour maps and the depth filter. The stream
+// itself is checked by the frames fuzz property and, end to end, by tst_liveview.
 #include "frames/DepthFilter.h"
 #include "frames/FrameColorizer.h"
 #include "frames/FrameFormat.h"
-#include "frames/FrameFramer.h"
 #include "frames/ImageColorizer.h"
-#include "frames/SyntheticScene.h"
-#include "tests/support/WindowTestSupport.h"
 
-#include <QSerialPort>
 #include <QtTest>
 
 #include <cmath>
 #include <numeric>
-
-using namespace WindowTest;
-
-namespace {
-
-// A simulator's frames as read from its port; it numbers them in the unused trailer byte.
-struct PortReader
-{
-    struct Received
-    {
-        quint8 number, status;
-        quint16 temperature;
-        QVector<quint16> pixels;
-    };
-    QSerialPort port;
-    FrameFramer framer;
-    int pixelCount = 0;
-    QVector<Received> frames;
-
-    bool open(const QString &path, int pixels)
-    {
-        pixelCount = pixels;
-        framer.setFrameLength(FrameFormat::frameBytes(pixels));
-        port.setPortName(path);
-        QObject::connect(&port, &QSerialPort::readyRead, [this] { read(); });
-        return port.open(QIODevice::ReadWrite);
-    }
-    void read()
-    {
-        framer.append(port.readAll());
-        for (FrameFramer::Frame f; framer.nextFrame(&f);) {
-            frames.append({ quint8(f.data[2 * pixelCount + 2]), FrameFormat::status(f.data, pixelCount),
-                FrameFormat::temperatureRaw(f.data, pixelCount), QVector<quint16>(pixelCount) });
-            FrameFormat::readPixels(f.data, pixelCount, frames.last().pixels.data());
-        }
-    }
-    // Stops the stream and reads up to its last frame.
-    bool stop(SimProcess &sim)
-    {
-        port.write("##\x03");
-        if (!waitUntil([&] { return sim.waitForEvent("stream stopped", 0); }, 5000))
-            return false;
-        WindowTest::pump(300);
-        read();
-        return true;
-    }
-};
-
-// Written here, not with the device link's encoder, so that the simulator's decoding is checked on its own.
-QByteArray parameter(char prefix, int value)
-{
-    return QByteArray(2, prefix) + char(value / 256) + char(value - 256 * (value / 256));
-}
-
-} // namespace
 
 class TestFrames : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { isolateRegistry(); }
     void colours_data();
     void colours();
     void framesMatchPerPixelColouring_data();
     void framesMatchPerPixelColouring();
     void depthFilter_data();
     void depthFilter();
-    void streamFollowsCommands();
-    void hostileStreamLosesNothing_data();
-    void hostileStreamLosesNothing();
 };
 
 void TestFrames::colours_data()
@@ -238,88 +175,6 @@ void TestFrames::depthFilter()
     filter.setMode(DepthFilter::Normal);
     QCOMPARE(filter.sampleCount(0), 0);
     QCOMPARE(filter.estimate(0), kept);
-}
-
-void TestFrames::streamFollowsCommands()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({ "--model", "m10", "--fps", "50" }));
-    PortReader reader;
-    QVERIFY(reader.open(sim.ttyPath(), 9600));
-    reader.port.write("##\x02");
-    QVERIFY(waitUntil([&] { return reader.frames.size() >= 2; }));
-    SceneSettings scene;
-    const PortReader::Received &second = reader.frames.at(1);
-    QCOMPARE(second.number, quint8(1));
-    QCOMPARE(second.status, quint8(0));
-    QCOMPARE(FrameFormat::temperatureText(second.temperature), QStringLiteral("26.0 C"));
-    QCOMPARE(second.pixels, SyntheticScene::frame(scene, 1));
-    QCOMPARE(second.pixels.mid(0, 6), (QVector<quint16> { 0, 65300, 65400, 65500, 30000, 40000 }));
-    const auto shows = [&](int pixel, int value) {
-        return waitUntil([&] { return reader.frames.last().pixels == SyntheticScene::frame(scene, 0); }, 5000)
-            && reader.frames.last().pixels[pixel] == value;
-    };
-    QVERIFY(shows(20 * 160 + 50, 1200)); // the box
-    // Amplitude at 1000 us: the box saturates, the camera warms up.
-    reader.port.write("##\x04" + parameter(0x24, 1000));
-    scene.frameType = SceneSettings::Amplitude;
-    scene.integrationTime = 1000;
-    QVERIFY(shows(20 * 160 + 50, 65400));
-    QCOMPARE(FrameFormat::temperatureText(reader.frames.last().temperature), QStringLiteral("27.0 C"));
-    // Depth, distance offset -300 (sent as FF D4), minimum amplitude 200, 100 us.
-    reader.port.write("##\x05" + parameter(0x29, -300) + parameter(0x25, 200) + parameter(0x24, 100));
-    scene.frameType = SceneSettings::Depth;
-    scene.distanceOffset = -300;
-    scene.minAmplitude = 200;
-    scene.integrationTime = 100;
-    QVERIFY(shows(20 * 160 + 50, 900));
-    reader.port.write("##\x06");
-    scene.frameType = SceneSettings::Grayscale;
-    QVERIFY(shows(20 * 160 + 159, 2048 + 8 * 255));
-    // Nothing arrives after the camera's count.
-    QVERIFY(reader.stop(sim));
-    QCOMPARE(quint64(reader.frames.size()), streamStats(sim).value(0));
-}
-
-void TestFrames::hostileStreamLosesNothing_data()
-{
-    QTest::addColumn<QStringList>("options");
-    QTest::newRow("m10 everything at once") << QStringList { "--chunk", "5000", "--chunk-random", "9",
-        "--garbage", "300", "--multi-frame", "2", "--marker-in-data", "--status10-every", "4" };
-    QTest::newRow("m20 random pieces")
-        << QStringList { "--model", "m20", "--chunk", "3000", "--chunk-random", "5", "--fps", "30" };
-}
-
-void TestFrames::hostileStreamLosesNothing()
-{
-    QFETCH(QStringList, options);
-    SimProcess sim;
-    QVERIFY(sim.start(QStringList { "--model", "m10", "--fps", "60", "--chunk-gap", "0" } + options));
-    SceneSettings scene;
-    if (options.contains("m20")) {
-        scene.width = 320;
-        scene.height = 240;
-    }
-    scene.markerCopies = options.contains("--marker-in-data");
-    const int every = options.contains("--status10-every") ? 4 : 0;
-    PortReader reader;
-    QVERIFY(reader.open(sim.ttyPath(), scene.width * scene.height));
-    reader.port.write("##\x02");
-    QVERIFY(waitUntil([&] { return reader.frames.size() >= 12; }));
-    QVERIFY(reader.stop(sim));
-    const QVector<quint64> counts = streamStats(sim);
-    QCOMPARE(counts.value(2), quint64(0)); // nothing skipped by the camera
-    QCOMPARE(quint64(reader.frames.size()), counts.value(0));
-    quint64 hidden = 0;
-    for (int k = 0; k < reader.frames.size(); ++k) {
-        const bool isHidden = every > 0 && (k + 1) % every == 0;
-        QCOMPARE(reader.frames.at(k).number, quint8(k));
-        QCOMPARE(reader.frames.at(k).status, quint8(isHidden ? 10 : 0));
-        hidden += isHidden;
-        QVERIFY2(reader.frames.at(k).pixels == SyntheticScene::frame(scene, quint32(k)),
-            qPrintable(QString::number(k)));
-    }
-    QCOMPARE(hidden, counts.value(1));
 }
 
 QTEST_GUILESS_MAIN(TestFrames)
