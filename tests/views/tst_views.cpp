@@ -13,6 +13,7 @@ namespace {
 
 const QRgb marker = qRgb(128, 0, 128);
 const QRgb white = qRgb(255, 255, 255);
+const int NoMove = -1000;
 
 QImage filledImage(int width, int height, QRgb colour)
 {
@@ -38,17 +39,14 @@ class TestViews : public QObject
 private slots:
     void valueTexts_data();
     void valueTexts();
-    void fit_data();
-    void fit();
     void clickSelectsPixel_data();
     void clickSelectsPixel();
     void flipsAndOffset();
     void sensorChangeKeepsReadoutInside();
     void legend();
     void sliderRange();
-    void sliderPress_data();
-    void sliderPress();
-    void sliderDrag();
+    void sliderMouse_data();
+    void sliderMouse();
 };
 
 void TestViews::valueTexts_data()
@@ -74,32 +72,6 @@ void TestViews::valueTexts()
     inspector.showValue(0, 77);
     inspector.showValue(quint8(frameType), value);
     QCOMPARE(inspector.valueText(), text);
-}
-
-void TestViews::fit_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QSize>("widget");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<QPoint>("offset");
-    QTest::newRow("depth, legend") << 2 << QSize(400, 200) << 400.0 / 176 << QPoint(0, 31);
-    QTest::newRow("grayscale") << 6 << QSize(400, 200) << 2.5 << QPoint(0, 25);
-    QTest::newRow("depth tall") << 2 << QSize(176, 600) << 1.0 << QPoint(0, 270);
-    QTest::newRow("amplitude, legend") << 5 << QSize(640, 480) << 640.0 / 176 << QPoint(0, 130);
-}
-
-void TestViews::fit()
-{
-    QFETCH(int, mode);
-    QFETCH(QSize, widget);
-    QFETCH(double, scale);
-    QFETCH(QPoint, offset);
-    const PictureGeometry::Fit f
-        = PictureGeometry::fit(widget, QSize(160, 60), PictureGeometry::legendFactor(mode));
-    QVERIFY(qAbs(f.scale - scale) < 1e-9);
-    QCOMPARE(QPoint(f.offsetX, f.offsetY), offset);
-    QCOMPARE(PictureGeometry::fit(QSize(20000, 20000), QSize(10, 10), 1.0).scale, 100.0);
-    QCOMPARE(PictureGeometry::fit(QSize(1, 1), QSize(320, 240), 1.1).scale, 0.01);
 }
 
 void TestViews::clickSelectsPixel_data()
@@ -161,22 +133,21 @@ void TestViews::flipsAndOffset()
     box.setImage(image);
     QCOMPARE(image.pixel(10, 5), qRgb(0, 200, 0));
     QVector<quint16> frame(160 * 60, 1000);
+    const auto read = [&](quint8 type, int offset, const quint16 *values) {
+        box.updatePointValue(type, values, offset);
+        return box.inspector()->valueText();
+    };
     frame[54 * 160 + 149] = 2000;
-    box.updatePointValue(1, frame.constData(), 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("100  CM"));
+    QCOMPARE(read(1, 0, frame.constData()), QStringLiteral("100  CM"));
     box.setFlipVertical(false);
     frame[5 * 160 + 149] = 4000;
-    box.updatePointValue(1, frame.constData(), 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("200  CM"));
+    QCOMPARE(read(1, 0, frame.constData()), QStringLiteral("200  CM"));
     // The distance offset counts twice and the readout never drops below 10.
     box.setFlipHorizontal(false);
-    box.updatePointValue(0, frame.constData(), 300);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("400  LSB"));
-    box.updatePointValue(1, frame.constData(), 800);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("0  CM"));
+    QCOMPARE(read(0, 300, frame.constData()), QStringLiteral("400  LSB"));
+    QCOMPARE(read(1, 800, frame.constData()), QStringLiteral("0  CM"));
     // Nothing to read: the shared buffer of a removed camera.
-    box.updatePointValue(0, nullptr, 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("0  CM"));
+    QCOMPARE(read(0, 0, nullptr), QStringLiteral("0  CM"));
 }
 
 void TestViews::sensorChangeKeepsReadoutInside()
@@ -239,70 +210,60 @@ void TestViews::sliderRange()
     QCOMPARE(slider.grab().toImage().pixelColor(150, 14), QColor(30, 144, 255));
 }
 
-void TestViews::sliderPress_data()
+void TestViews::sliderMouse_data()
 {
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("lower");
-    QTest::addColumn<int>("upper");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("range");
+    QTest::addColumn<QPoint>("values"); // lower, upper
     QTest::addColumn<QPoint>("press");
-    QTest::addColumn<int>("expectedLower");
-    QTest::addColumn<int>("expectedUpper");
-    // Handles at 136 and 147 for 4000/4000 of 8000; at 1 and 283 for 0/8000.
-    QTest::newRow("left steps a tenth") << 8000 << 4000 << 8000 << QPoint(50, 15) << 3200 << 8000;
-    QTest::newRow("left stops at the minimum") << 8000 << 500 << 8000 << QPoint(5, 15) << 0 << 8000;
-    QTest::newRow("range 0-5 steps by 1") << 5 << 3 << 5 << QPoint(50, 15) << 2 << 5;
-    QTest::newRow("right steps a tenth") << 8000 << 0 << 4000 << QPoint(200, 15) << 0 << 4800;
-    QTest::newRow("right stops at the maximum") << 8000 << 0 << 7900 << QPoint(294, 15) << 0 << 8000;
-    QTest::newRow("on a handle: no step") << 8000 << 4000 << 8000 << QPoint(140, 15) << 4000 << 8000;
-    QTest::newRow("between, nearer the first") << 8000 << 0 << 8000 << QPoint(147, 15) << 800 << 8000;
-    QTest::newRow("between, middle goes to second") << 8000 << 0 << 8000 << QPoint(148, 15) << 0 << 7200;
-    QTest::newRow("first stops at upper") << 8000 << 7500 << 8000 << QPoint(268, 15) << 8000 << 8000;
-    QTest::newRow("below the bar") << 8000 << 4000 << 4000 << QPoint(250, 29) << 4000 << 4000;
-}
-
-void TestViews::sliderPress()
-{
-    QFETCH(int, maximum);
-    QFETCH(int, lower);
-    QFETCH(int, upper);
-    QFETCH(QPoint, press);
-    RangeSlider slider(nullptr);
-    slider.resize(295, 30);
-    slider.setRange(0, maximum);
-    slider.setLowerValue(lower);
-    slider.setUpperValue(upper);
-    mouse(slider, QEvent::MouseButtonPress, press.x(), press.y());
-    mouse(slider, QEvent::MouseButtonRelease, press.x(), press.y());
-    QTEST(slider.lowerValue(), "expectedLower");
-    QTEST(slider.upperValue(), "expectedUpper");
-}
-
-void TestViews::sliderDrag()
-{
-    RangeSlider slider(nullptr);
-    slider.resize(295, 30);
-    slider.setRange(0, 8000);
-    // Each handle from 2 px right of its centre; (x, value) after each move.
-    const auto drag = [&](int from, const QVector<QPoint> &moves, bool second) {
-        mouse(slider, QEvent::MouseButtonPress, from);
-        for (const QPoint &m : moves) {
-            mouse(slider, QEvent::MouseMove, m.x());
-            QCOMPARE(second ? slider.upperValue() : slider.lowerValue(), m.y());
-        }
-        mouse(slider, QEvent::MouseButtonRelease, moves.last().x());
+    QTest::addColumn<int>("moveTo"); // NoMove: a click
+    QTest::addColumn<QPoint>("expected");
+    const auto row = [](const char *name, QPoint range, QPoint values, QPoint press, int moveTo,
+                         QPoint expected, QSize size = QSize(295, 30)) {
+        QTest::newRow(name) << size << range << values << press << moveTo << expected;
     };
-    // trunc(135 / 271 * 8000); beyond the other handle it stops at its value.
-    drag(6, { { 141, 3985 }, { 290, 8000 }, { -50, 0 } }, false);
-    drag(290, { { 154, 3985 }, { 10, 0 } }, true);
+    // Handles at 136 and 147 for 4000/4000 of 8000; at 1 and 283 for 0/8000.
+    const QPoint all(0, 8000);
+    row("left steps a tenth", all, { 4000, 8000 }, { 50, 15 }, NoMove, { 3200, 8000 });
+    row("left stops at the minimum", all, { 500, 8000 }, { 5, 15 }, NoMove, { 0, 8000 });
+    row("range 0-5 steps by 1", { 0, 5 }, { 3, 5 }, { 50, 15 }, NoMove, { 2, 5 });
+    row("right steps a tenth", all, { 0, 4000 }, { 200, 15 }, NoMove, { 0, 4800 });
+    row("right stops at the maximum", all, { 0, 7900 }, { 294, 15 }, NoMove, { 0, 8000 });
+    row("on a handle: no step", all, { 4000, 8000 }, { 140, 15 }, NoMove, { 4000, 8000 });
+    row("between, nearer the first", all, all, { 147, 15 }, NoMove, { 800, 8000 });
+    row("between, middle goes to second", all, all, { 148, 15 }, NoMove, { 0, 7200 });
+    row("first stops at upper", all, { 7500, 8000 }, { 268, 15 }, NoMove, { 8000, 8000 });
+    row("below the bar", all, { 4000, 4000 }, { 250, 29 }, NoMove, { 4000, 4000 });
+    // Dragged from 2 px right of a handle's centre: trunc(135 / 271 * 8000).
+    row("first handle dragged", all, all, { 6, 15 }, 141, { 3985, 8000 });
+    row("first handle stops at the second", all, all, { 6, 15 }, 290, { 8000, 8000 });
+    row("first handle stops at the minimum", all, all, { 6, 15 }, -50, { 0, 8000 });
+    row("second handle dragged", all, all, { 290, 15 }, 154, { 0, 3985 });
+    row("second handle stops at the first", all, { 0, 8000 }, { 290, 15 }, 10, { 0, 0 });
     // An empty range has nowhere to move, and no movable length does not divide by zero.
-    slider.setRange(5, 5);
     for (int x : { 0, 6, 17, 294 })
-        drag(x, { { x + 40, 5 } }, x > 17);
-    slider.resize(24, 11);
-    slider.setRange(0, 100);
-    mouse(slider, QEvent::MouseButtonPress, 6, 5);
-    mouse(slider, QEvent::MouseMove, 20, 5);
-    QCOMPARE(slider.lowerValue(), 100);
+        row(qPrintable(QString("empty range, from %1").arg(x)), { 5, 5 }, { 5, 5 }, { x, 15 }, x + 40,
+            { 5, 5 });
+    row("no movable length", { 0, 100 }, { 0, 100 }, { 6, 5 }, 20, { 100, 100 }, QSize(24, 11));
+}
+
+void TestViews::sliderMouse()
+{
+    QFETCH(QSize, size);
+    QFETCH(QPoint, range);
+    QFETCH(QPoint, values);
+    QFETCH(QPoint, press);
+    QFETCH(int, moveTo);
+    RangeSlider slider(nullptr);
+    slider.resize(size);
+    slider.setRange(range.x(), range.y());
+    slider.setLowerValue(values.x());
+    slider.setUpperValue(values.y());
+    mouse(slider, QEvent::MouseButtonPress, press.x(), press.y());
+    if (moveTo != NoMove)
+        mouse(slider, QEvent::MouseMove, moveTo, press.y());
+    mouse(slider, QEvent::MouseButtonRelease, moveTo != NoMove ? moveTo : press.x(), press.y());
+    QTEST(QPoint(slider.lowerValue(), slider.upperValue()), "expected");
     slider.grab();
 }
 
