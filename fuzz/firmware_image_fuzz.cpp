@@ -22,25 +22,20 @@ struct ScratchFile
     ~ScratchFile() { QFile::remove(path); }
 };
 
-QString scratchFile()
-{
-    static const ScratchFile file;
-    return file.path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray image(reinterpret_cast<const char *>(data), int(size));
+    static const ScratchFile scratch;
 
     // Loading gives back the file byte for byte and judges its size.
     {
-        QFile file(scratchFile());
+        QFile file(scratch.path);
         if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
             return 0;
     }
-    const FirmwareFile::LoadResult loaded = FirmwareFile::load(scratchFile());
+    const FirmwareFile::LoadResult loaded = FirmwareFile::load(scratch.path);
     if (loaded.data != image)
         __builtin_trap();
     if ((loaded.status == FirmwareFile::LoadStatus::Loaded) != Bootloader::isLegalImageSize(image.size()))
