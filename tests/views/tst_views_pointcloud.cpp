@@ -116,29 +116,58 @@ private slots:
     void knownFramesAcrossSensorChange();
     void mouseAndKeys_data();
     void mouseAndKeys();
-    void metricMatchesLogProjection();
 };
 
-// Known M20 and M10 frames in one window: built for the M20, then the
-// camera changes to an M10 and back, then goes away.
+// Known M20 and M10 frames in one window: built for the M20, then the camera
+// changes to an M10 and back; with a lens, metric points; then it goes away.
 void TestPointCloud::knownFramesAcrossSensorChange()
 {
     useM20();
     Rig rig;
     if (!rig.start())
         QSKIP("no OpenGL context on this display");
+    const PointCloudScene &scene = rig.view->scene();
     for (const QSize sensor : { QSize(320, 240), QSize(160, 60), QSize(320, 240) }) {
         useSensor(sensor.width(), sensor.height());
         deviceState().frameBuffer = knownFrame(sensor.width(), sensor.height());
         const QImage image = rig.frame();
-        QCOMPARE(rig.view->scene().width(), sensor.width());
-        QCOMPARE(rig.view->scene().pointCount(), 4);
-        checkPicture(rig.view->scene(), image, sensor.width(), sensor.height());
+        QCOMPARE(scene.width(), sensor.width());
+        QCOMPARE(scene.pointCount(), 4);
+        checkPicture(scene, image, sensor.width(), sensor.height());
     }
+
+    DeviceState &state = deviceState();
+    state.cameraCx = 158.5;
+    state.cameraCy = 121.25;
+    state.cameraFx = 220.0;
+    state.cameraFy = 223.5;
+    state.cameraFactor = 1000.0;
+    // A right click opens the menu that holds the choice.
+    QTest::mouseClick(rig.view, Qt::RightButton, {}, QPoint(100, 100));
+    QTRY_VERIFY(rig.view->modeMenu()->isVisible());
+    const QList<QAction *> actions = rig.view->modeMenu()->actions();
+    QCOMPARE(actions.value(1)->text(), QStringLiteral("Metric (lens)"));
+    actions[1]->trigger();
+    rig.view->modeMenu()->hide();
+    const QImage image = rig.frame();
+    QCOMPARE(scene.mode(), PointCloudScene::Metric);
+    QCOMPARE(scene.pointCount(), 4);
+    // The vertices are the log's projection, in frame order.
+    QVector<KnownPoint> points = knownPoints(320, 240);
+    std::sort(points.begin(), points.end(),
+        [](const KnownPoint &a, const KnownPoint &b) { return a.row * 320 + a.col < b.row * 320 + b.col; });
+    const LensParameters lens = LensParameters::fromDeviceState();
+    for (int i = 0; i < scene.pointCount(); ++i) {
+        const Point3D p = PointProjection::projectPixel(points[i].col, points[i].row, points[i].value, lens);
+        const PointCloudScene::Vertex &v = scene.vertices()[i];
+        QVERIFY(qAbs(v.x - p.x) < 1e-5 && qAbs(v.y - p.y) < 1e-5 && qAbs(v.z - p.z) < 1e-5);
+    }
+    checkPicture(scene, image, 320, 240);
+
     // The camera is gone: the buffer is empty, only the box remains.
     deviceState().frameBuffer.clear();
     QVERIFY(!rig.frame().isNull());
-    QCOMPARE(rig.view->scene().pointCount(), 0);
+    QCOMPARE(scene.pointCount(), 0);
     QVERIFY(!rig.cloud.updatePending());
 }
 
@@ -183,44 +212,6 @@ void TestPointCloud::mouseAndKeys()
         QTest::keyClick(view, Qt::Key_Home);
     QVERIFY(scene.isInitialView());
     QCOMPARE(rig.frame(), initial);
-}
-
-void TestPointCloud::metricMatchesLogProjection()
-{
-    useM20();
-    DeviceState &state = deviceState();
-    state.cameraCx = 158.5;
-    state.cameraCy = 121.25;
-    state.cameraFx = 220.0;
-    state.cameraFy = 223.5;
-    state.cameraFactor = 1000.0;
-    state.frameBuffer = knownFrame(320, 240);
-    Rig rig;
-    if (!rig.start())
-        QSKIP("no OpenGL context on this display");
-    // A right click opens the menu that holds the choice.
-    QTest::mouseClick(rig.view, Qt::RightButton, {}, QPoint(100, 100));
-    QTRY_VERIFY(rig.view->modeMenu()->isVisible());
-    const QList<QAction *> actions = rig.view->modeMenu()->actions();
-    QCOMPARE(actions.value(1)->text(), QStringLiteral("Metric (lens)"));
-    actions[1]->trigger();
-    rig.view->modeMenu()->hide();
-    const QImage image = rig.frame();
-
-    const PointCloudScene &scene = rig.view->scene();
-    QCOMPARE(scene.mode(), PointCloudScene::Metric);
-    const LensParameters lens = LensParameters::fromDeviceState();
-    QCOMPARE(scene.pointCount(), 4);
-    // The vertices follow the frame order.
-    QVector<KnownPoint> points = knownPoints(320, 240);
-    std::sort(points.begin(), points.end(),
-        [](const KnownPoint &a, const KnownPoint &b) { return a.row * 320 + a.col < b.row * 320 + b.col; });
-    for (int i = 0; i < scene.pointCount(); ++i) {
-        const Point3D p = PointProjection::projectPixel(points[i].col, points[i].row, points[i].value, lens);
-        const PointCloudScene::Vertex &v = scene.vertices()[i];
-        QVERIFY(qAbs(v.x - p.x) < 1e-5 && qAbs(v.y - p.y) < 1e-5 && qAbs(v.z - p.z) < 1e-5);
-    }
-    checkPicture(scene, image, 320, 240);
 }
 
 QTEST_MAIN(TestPointCloud)
