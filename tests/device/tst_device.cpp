@@ -1,9 +1,11 @@
-// The device link: USB identifiers, command bytes, the port registry, and
-// TofDevice against kavrix-sim through the real QSerialPort path.
+// The device link: USB identifiers, command bytes, the port registry, the
+// simulator's command framing, and TofDevice against kavrix-sim through the
+// real QSerialPort path.
 #include "device/Commands.h"
 #include "device/PortRegistry.h"
 #include "device/TofDevice.h"
 #include "device/UsbIds.h"
+#include "sim/CommandFramer.h"
 #include "tests/support/SimProcess.h"
 #include "tests/support/WindowTestSupport.h"
 
@@ -26,6 +28,8 @@ private slots:
     void classify();
     void parameter_data();
     void parameter();
+    void simFramer_data();
+    void simFramer();
     void parseEntry_data();
     void parseEntry();
     void registryFolder();
@@ -79,6 +83,46 @@ void DeviceTest::parameter()
     QFETCH(QByteArray, bytes);
     QCOMPARE(
         (prefix ? Commands::parameter(char(prefix), value) : Commands::camera(quint8(value))).toHex(), bytes);
+}
+
+// The simulator's reading of what it is sent: commands and garbage between them.
+void DeviceTest::simFramer_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QStringList>("items"); // "c:" command, "g:" garbage, in hex
+    QTest::addColumn<int>("left");
+    QTest::newRow("camera") << QByteArray::fromHex("232302232333") << QStringList { "c:232302", "c:232333" }
+                            << 0;
+    QTest::newRow("lens") << QByteArray::fromHex("2828E80310271027102710272323")
+                          << QStringList { "c:2828e8031027102710271027" } << 2;
+    QTest::newRow("bootloader") << QByteArray::fromHex("2222012222020000123422220B")
+                                << QStringList { "c:222201", "c:22220200001234", "c:22220b" } << 0;
+    QTest::newRow("garbage between") << QByteArray::fromHex("4142232302FF2324262626292900FE")
+                                     << QStringList { "g:4142", "c:232302", "g:ff2324262626", "c:292900fe" }
+                                     << 0;
+}
+
+void DeviceTest::simFramer()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QStringList, items);
+    QFETCH(int, left);
+    // Any split into two reads gives the same commands.
+    for (int cut = input.size(); cut >= 0; --cut) {
+        CommandFramer framer;
+        QStringList got;
+        for (const QByteArray &piece : { input.left(cut), input.mid(cut) }) {
+            framer.append(piece);
+            for (CommandFramer::Item item; (item = framer.next(0)).kind != CommandFramer::None;)
+                got << (item.kind == CommandFramer::Command ? "c:" : "g:")
+                        + QString::fromLatin1(item.bytes.toHex());
+        }
+        QCOMPARE(got.filter(QRegExp("^c:")), items.filter(QRegExp("^c:")));
+        if (cut == input.size()) {
+            QCOMPARE(got, items);
+            QCOMPARE(framer.bufferedBytes(), left);
+        }
+    }
 }
 
 void DeviceTest::parseEntry_data()

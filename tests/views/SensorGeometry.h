@@ -14,13 +14,5 @@ inline void useSensor(int width, int height)
     state.frameDataBytes = 2 * width * height;
     state.frameBuffer = QVector<quint16>(width * height, 0);
 }
-inline void useM10()
-{
-    useSensor(160, 60);
-}
-inline void useM20()
-{
-    useSensor(320, 240);
-}
 
 #endif // TESTS_VIEWS_SENSORGEOMETRY_H

@@ -67,7 +67,7 @@ void TestViews::valueTexts()
     QFETCH(int, frameType);
     QFETCH(int, value);
     QFETCH(QString, text);
-    useM10();
+    useSensor(160, 60);
     ShowPoint inspector;
     inspector.showValue(0, 77);
     inspector.showValue(quint8(frameType), value);
@@ -90,7 +90,7 @@ void TestViews::clickSelectsPixel()
     QFETCH(QPoint, click);
     QFETCH(QPoint, selected);
     QFETCH(QRect, block);
-    useM10();
+    useSensor(160, 60);
     PictureBox box;
     box.resize(400, 300);
     box.setDisplayMode(2);
@@ -122,7 +122,7 @@ void TestViews::clickSelectsPixel()
 
 void TestViews::flipsAndOffset()
 {
-    useM10();
+    useSensor(160, 60);
     PictureBox box;
     box.setFlipHorizontal(true);
     box.setFlipVertical(true);
@@ -150,14 +150,14 @@ void TestViews::flipsAndOffset()
     QCOMPARE(read(0, 0, nullptr), QStringLiteral("0  CM"));
 }
 
+// A point chosen on the 320 x 240 sensor, then frames of the 160 x 60 one.
 void TestViews::sensorChangeKeepsReadoutInside()
 {
-    // A point chosen on the 320 x 240 sensor, then frames of the 160 x 60 one.
-    useM20();
+    useSensor(320, 240);
     PictureBox box;
     box.inspector()->setShowLabel(true);
     box.inspector()->setPoint(300, 200);
-    useM10();
+    useSensor(160, 60);
     QImage image = filledImage(160, 60, white);
     QVERIFY(box.setImage(image));
     QCOMPARE(image.pixel(159, 59), marker);

@@ -122,7 +122,7 @@ private slots:
 // changes to an M10 and back; with a lens, metric points; then it goes away.
 void TestPointCloud::knownFramesAcrossSensorChange()
 {
-    useM20();
+    useSensor(320, 240);
     Rig rig;
     if (!rig.start())
         QSKIP("no OpenGL context on this display");
@@ -182,7 +182,7 @@ void TestPointCloud::mouseAndKeys_data()
 void TestPointCloud::mouseAndKeys()
 {
     QFETCH(int, button);
-    useM20();
+    useSensor(320, 240);
     deviceState().frameBuffer = knownFrame(320, 240);
     Rig rig;
     if (!rig.start())
