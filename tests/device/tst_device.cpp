@@ -9,14 +9,11 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/WindowTestSupport.h"
 
-#include <QDir>
 #include <QProcess>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <memory>
 
 class DeviceTest : public QObject
 {
@@ -142,10 +139,8 @@ void DeviceTest::parseEntry_data()
              "device=/dev/x\nvid=1205F\n", "device=/dev/x\npid=-27B\n", "device=/dev/a\ndevice=/dev/b\n" })
         QTest::newRow(bad) << "cam" << QByteArray(bad) << "" << 0 << 0;
     QTest::newRow("NUL") << "cam" << QByteArray("device=/dev/pts/4\x00junk\n", 24) << "" << 0 << 0;
-    QTest::newRow("oversized") << "cam"
-                               << QByteArray("device=/dev/pts/4\n")
-            + QByteArray(PortRegistry::MaxEntrySize, ' ')
-                               << "" << 0 << 0;
+    const QByteArray oversized = "device=/dev/pts/4\n" + QByteArray(PortRegistry::MaxEntrySize, ' ');
+    QTest::newRow("oversized") << "cam" << oversized << "" << 0 << 0;
     QTest::newRow("name with slash") << "a/b" << QByteArray("device=/dev/pts/4\n") << "" << 0 << 0;
 }
 

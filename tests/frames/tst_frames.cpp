@@ -17,7 +17,6 @@ class TestFrames : public QObject
 private slots:
     void colours_data();
     void colours();
-    void framesMatchPerPixelColouring_data();
     void framesMatchPerPixelColouring();
     void depthFilter_data();
     void depthFilter();
@@ -29,7 +28,7 @@ void TestFrames::colours_data()
     QTest::addColumn<int>("minimum");
     QTest::addColumn<int>("maximum");
     QTest::addColumn<int>("value");
-    QTest::addColumn<int>("palette"); // expected palette entry, or -1 for `rgb`, -2 as depth
+    QTest::addColumn<int>("palette"); // expected palette entry, or -1 for `rgb`
     QTest::addColumn<uint>("rgb");
     const int amplitude = ImageColorizer::AmplitudeColors, depth = ImageColorizer::DepthColors;
     const int gray = ImageColorizer::GrayLevels;
@@ -60,7 +59,6 @@ void TestFrames::colours_data()
     QTest::newRow("raw gray 2056") << 12 << 0 << 0 << 2056 << -1 << qRgb(1, 1, 1);
     QTest::newRow("raw gray 4088") << 12 << 0 << 0 << 4088 << -1 << qRgb(255, 255, 255);
     QTest::newRow("raw gray 65400") << 12 << 0 << 0 << 65400 << -1 << qRgb(255, 255, 255);
-    QTest::newRow("point cloud as depth") << 13 << 0 << 0 << 2000 << -2 << 0u;
 }
 
 void TestFrames::colours()
@@ -77,49 +75,39 @@ void TestFrames::colours()
     const QRgb got = kind < 0 ? map.paletteColor(value).rgb()
         : kind >= 10          ? frames.color(kind - 10, quint16(value))
                               : map.valueToColor(value, kind).rgb();
-    if (palette == -2)
-        QCOMPARE(got, frames.color(FrameColorizer::Depth, quint16(value)));
-    else
-        QCOMPARE(got, palette >= 0 ? map.paletteColor(palette).rgb() : QRgb(rgb));
-}
-
-void TestFrames::framesMatchPerPixelColouring_data()
-{
-    QTest::addColumn<int>("frameMode");
-    QTest::addColumn<int>("range");
-    QTest::addColumn<int>("kind");
-    QTest::newRow("amplitude") << 0 << 2800 << int(ImageColorizer::AmplitudeColors);
-    QTest::newRow("depth") << 1 << 9000 << int(ImageColorizer::DepthColors);
-    QTest::newRow("grayscale") << 2 << 255 << int(ImageColorizer::GrayLevels);
+    QCOMPARE(got, palette >= 0 ? map.paletteColor(palette).rgb() : QRgb(rgb));
 }
 
 void TestFrames::framesMatchPerPixelColouring()
 {
-    QFETCH(int, frameMode);
-    QFETCH(int, range);
-    QFETCH(int, kind);
     // Every 16-bit value once, as a 256 x 256 frame.
     QVector<quint16> values(256 * 256);
     std::iota(values.begin(), values.end(), quint16(0));
     const QByteArray block = FrameFormat::encode(values.constData(), values.size(), 416, 0);
-    ImageColorizer tableSource;
-    FrameColorizer colorizer(&tableSource);
-    QVector<quint16> decoded(values.size());
-    QImage image;
-    colorizer.decode(block.constData(), 256, 256, frameMode, decoded.data(), &image);
-    QCOMPARE(decoded, values);
-    QCOMPARE(image.format(), QImage::Format_RGB888);
-    // The straightforward way: one colour map call per pixel.
-    ImageColorizer reference;
-    reference.setRange(0, range);
-    for (int i = 0; i < values.size(); ++i) {
-        const int v = frameMode == 2 ? (int(values[i]) - 2048) >> 3 : values[i];
-        if (image.pixel(i % 256, i / 256) != reference.valueToColor(v, kind).rgb())
-            QFAIL(qPrintable(QStringLiteral("value %1 coloured differently").arg(i)));
+    // Amplitude, depth and grayscale: the colour map kind and range of each frame mode.
+    const int kinds[]
+        = { ImageColorizer::AmplitudeColors, ImageColorizer::DepthColors, ImageColorizer::GrayLevels };
+    const int ranges[] = { 2800, 9000, 255 };
+    for (int frameMode = 0; frameMode < 3; ++frameMode) {
+        ImageColorizer tableSource;
+        FrameColorizer colorizer(&tableSource);
+        QVector<quint16> decoded(values.size());
+        QImage image;
+        colorizer.decode(block.constData(), 256, 256, frameMode, decoded.data(), &image);
+        QCOMPARE(decoded, values);
+        // The straightforward way: one colour map call per pixel.
+        ImageColorizer reference;
+        reference.setRange(0, ranges[frameMode]);
+        for (int i = 0; i < values.size(); ++i) {
+            const int v = frameMode == 2 ? (int(values[i]) - 2048) >> 3 : values[i];
+            if (image.pixel(i % 256, i / 256) != reference.valueToColor(v, kinds[frameMode]).rgb())
+                QFAIL(qPrintable(
+                    QStringLiteral("mode %1: value %2 coloured differently").arg(frameMode).arg(i)));
+        }
+        QImage painted(256, 256, QImage::Format_RGB888);
+        colorizer.paint(values.constData(), 256, 256, frameMode, &painted);
+        QCOMPARE(painted, image);
     }
-    QImage painted(256, 256, QImage::Format_RGB888);
-    colorizer.paint(values.constData(), 256, 256, frameMode, &painted);
-    QCOMPARE(painted, image);
 }
 
 void TestFrames::depthFilter_data()
