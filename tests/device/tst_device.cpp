@@ -43,7 +43,6 @@ void DeviceTest::classify_data()
     QTest::addColumn<int>("type");
     QTest::newRow("m20") << true << 0x205F << 0x0294 << 3;
     QTest::newRow("alternate vendor and product") << true << 0x0525 << 0xA4A7 << 3;
-    QTest::newRow("unknown product") << true << 0x205F << 0x027C << 0;
     QTest::newRow("other vendor") << true << 0x2060 << 0x027B << 0;
     QTest::newRow("no identifiers") << false << 0x205F << 0x027B << 0;
 }
@@ -70,7 +69,6 @@ void DeviceTest::parameter_data()
     // Prefix 0: a camera command.
     QTest::newRow("stop") << 0 << int(Commands::StopStreaming) << QByteArray("232303");
     QTest::newRow("depth") << 0 << int(Commands::SelectDepth) << QByteArray("232305");
-    QTest::newRow("firmware") << 0 << int(Commands::PrepareFirmwareUpdate) << QByteArray("232333");
 }
 
 void DeviceTest::parameter()
@@ -88,8 +86,6 @@ void DeviceTest::simFramer_data()
     QTest::addColumn<QByteArray>("input");
     QTest::addColumn<QStringList>("items"); // "c:" command, "g:" garbage, in hex
     QTest::addColumn<int>("left");
-    QTest::newRow("camera") << QByteArray::fromHex("232302232333") << QStringList { "c:232302", "c:232333" }
-                            << 0;
     QTest::newRow("lens") << QByteArray::fromHex("2828E80310271027102710272323")
                           << QStringList { "c:2828e8031027102710271027" } << 2;
     QTest::newRow("bootloader") << QByteArray::fromHex("2222012222020000123422220B")

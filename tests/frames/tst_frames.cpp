@@ -46,7 +46,6 @@ void TestFrames::colours_data()
     QTest::newRow("depth near") << depth << 0 << 9000 << 1 << 5999 << 0u;
     QTest::newRow("depth max") << depth << 0 << 9000 << 9000 << 0 << 0u;
     QTest::newRow("depth above") << depth << 0 << 9000 << 9001 << -1 << qRgb(0, 0, 0);
-    QTest::newRow("depth 65400") << depth << 0 << 9000 << 65400 << -1 << qRgb(255, 0, 128);
     QTest::newRow("gray 100") << gray << 0 << 255 << 100 << -1 << qRgb(100, 100, 100);
     QTest::newRow("gray max") << gray << 0 << 255 << 255 << -1 << qRgb(255, 255, 255);
     QTest::newRow("gray max, range from -255") << gray << -255 << 255 << 255 << -1 << qRgb(127, 127, 127);
@@ -116,9 +115,8 @@ void TestFrames::depthFilter_data()
     QTest::addColumn<QVector<int>>("input"); // one pixel, frame after frame
     QTest::addColumn<QVector<int>>("output"); // -1: not checked
     QTest::addColumn<double>("estimate"); // after the last frame, NaN: not checked
-    const double any = std::nan("");
     QTest::newRow("disabled") << int(DepthFilter::Disabled) << QVector<int> { 0, 1000, 29999, 65300 }
-                              << QVector<int> { 0, 1000, 29999, 65300 } << any;
+                              << QVector<int> { 0, 1000, 29999, 65300 } << std::nan("");
     // Invalid values feed no state: 300 from the zero start is pulled to 0.1 x 300.
     QTest::newRow("simple, invalid values")
         << int(DepthFilter::Simple) << QVector<int> { 30000, 65300, 65400, 65500, 65535, 300 }

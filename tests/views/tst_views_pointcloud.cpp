@@ -55,10 +55,7 @@ struct Rig
     bool start()
     {
         cloud.show();
-        if (!QTest::qWaitForWindowExposed(&cloud) || !cloud.canRender())
-            return false;
-        view = cloud.view();
-        return true;
+        return QTest::qWaitForWindowExposed(&cloud) && cloud.canRender() && (view = cloud.view()) != nullptr;
     }
     QImage frame()
     {
