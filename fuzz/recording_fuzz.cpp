@@ -66,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         abort();
     file.close();
-
     RecordingReader reader;
     const bool opened = reader.open(path);
     if (!damaged && opened != (bytes.size() >= s.headerSize))
