@@ -1,12 +1,9 @@
-// Builds, from fuzz input, a camera byte stream of well-formed blocks, blocks
-// one byte off and junk with and without a marker, together with what a
-// correct reader must take from it: every well-formed block that follows a
-// boundary (the start, or the marker of any block), and nothing else.
-//
-// Bytes outside markers and marker copies avoid '*'. A block of an accepted
-// length between any boundary and a later marker is one a reader may take;
-// the generator never lets junk, blocks one off or marker copies make one by
-// chance (it pads them), so what it calls taken is the only correct reading.
+// From fuzz input, a camera byte stream of well-formed blocks, blocks one byte
+// off and junk with and without a marker, with what a correct reader takes
+// from it: every well-formed block that follows a boundary (the start, or any
+// marker), and nothing else. Bytes outside markers and marker copies avoid
+// '*', and junk is padded so that it never makes a block of an accepted length
+// by chance: what the generator calls taken is the only correct reading.
 #ifndef BLOCKSTREAM_H
 #define BLOCKSTREAM_H
 
@@ -22,8 +19,8 @@ struct BlockStream
     std::vector<std::string> taken; // in stream order, without markers
     unsigned long long dropped = 0; // marker-terminated blocks not taken
 
-    // `lengths`: the block lengths the reader accepts (without the marker).
-    // `copies`: whether taken blocks may hold marker copies.
+    // `lengths`: the accepted block lengths, without the marker; `copies`:
+    // whether taken blocks may hold marker copies.
     BlockStream(const uint8_t *data, size_t size, const std::vector<int> &lengths, bool copies)
         : m_lengths(lengths)
     {
@@ -88,8 +85,7 @@ struct BlockStream
 private:
     static constexpr const char *Marker = "*##*";
 
-    // Whether a marker at `p` would end a block of an accepted length that
-    // starts at a boundary other than `except`.
+    // Whether a marker at `p` ends an accepted block from a boundary other than `except`.
     bool takesFrom(size_t p, size_t except) const
     {
         for (int length : m_lengths) {
@@ -99,8 +95,7 @@ private:
         return false;
     }
 
-    // Ends the bytes since the last marker with a marker, padded so that no
-    // boundary reaches it with an accepted length: a dropped block.
+    // Ends the bytes since the last marker as a dropped block, padded so that no boundary reaches it.
     void endBlock()
     {
         while (takesFrom(bytes.size(), size_t(-1)))

@@ -26,21 +26,14 @@ int reference(const QByteArray &stream, const QVector<int> &chunkStarts)
             from = i + 1;
         }
     }
-    int acks = 0;
-    int matched = 0;
+    static const char ack[3] = { 0x45, 0x45, 0x02 };
+    int acks = 0, matched = 0;
     for (int i = 0; i < stream.size(); ++i) {
-        static const char ack[3] = { 0x45, 0x45, 0x02 };
-        bool continued = false;
-        if (matched > 0) {
-            if (stream[i] == ack[matched]) {
-                continued = true;
-                if (++matched == 3) {
-                    ++acks;
-                    matched = 0;
-                }
-            } else {
-                matched = 0;
-            }
+        const bool continued = matched > 0 && stream[i] == ack[matched];
+        matched = continued ? matched + 1 : 0;
+        if (matched == 3) {
+            ++acks;
+            matched = 0;
         }
         if (!continued && mayStart[i] && stream[i] == ack[0])
             matched = 1;

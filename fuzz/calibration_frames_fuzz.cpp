@@ -12,20 +12,11 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
-struct Seen
-{
-    quint8 status;
-    quint8 step;
-    quint16 value;
-    QByteArray pixels;
-    bool operator==(const Seen &o) const
-    {
-        return status == o.status && step == o.step && value == o.value && pixels == o.pixels;
-    }
-};
+using Seen = std::tuple<quint8, quint8, quint16, QByteArray>; // status, step, value, pixels
 
 QVector<Seen> readAll(
     int pixelCount, const QByteArray &stream, const uint8_t *chunks, size_t chunkCount, DrnuSweep *sweep)
@@ -80,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     for (int i = 0; i < whole.size(); ++i) {
         const QByteArray taken = QByteArray::fromStdString(generated.taken[size_t(i)]);
-        if (whole[i].pixels != taken.left(2 * pixelCount) || whole[i].status != quint8(taken.back()))
+        if (std::get<3>(whole[i]) != taken.left(2 * pixelCount)
+            || std::get<0>(whole[i]) != quint8(taken.back()))
             abort();
     }
 

@@ -22,41 +22,31 @@ struct ScratchFile
     ~ScratchFile() { QFile::remove(path); }
 };
 
-QString scratchFile()
-{
-    static const ScratchFile file;
-    return file.path;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray image(reinterpret_cast<const char *>(data), int(size));
+    static const ScratchFile scratch;
 
     // Loading gives back the file byte for byte and judges its size.
     {
-        QFile file(scratchFile());
+        QFile file(scratch.path);
         if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
             return 0;
     }
-    const FirmwareFile::LoadResult loaded = FirmwareFile::load(scratchFile());
-    if (loaded.data != image)
-        __builtin_trap();
-    if ((loaded.status == FirmwareFile::LoadStatus::Loaded) != Bootloader::isLegalImageSize(image.size()))
+    const FirmwareFile::LoadResult loaded = FirmwareFile::load(scratch.path);
+    if (loaded.data != image
+        || (loaded.status == FirmwareFile::LoadStatus::Loaded) != Bootloader::isLegalImageSize(image.size()))
         __builtin_trap();
 
     // Scrambling: layout, and every full block comes back through the inverse.
     const QByteArray tof = FirmwareCipher::encrypt(image, Tag);
     if (tof.size() != FirmwareCipher::encryptedSize(image.size(), int(Tag.size())))
         __builtin_trap();
-    const int fullBlocks = int(image.size()) / FirmwareCipher::BlockSize;
     char block[FirmwareCipher::BlockSize];
-    for (int i = 0; i <= fullBlocks; ++i) {
-        const int offset = i * FirmwareCipher::BlockSize;
+    for (int offset = 0; offset < image.size(); offset += FirmwareCipher::BlockSize) {
         const int count = qMin(FirmwareCipher::BlockSize, int(image.size()) - offset);
-        if (count <= 0)
-            break;
         std::memcpy(block, tof.constData() + offset, sizeof block);
         FirmwareCipher::unscrambleBlock(block);
         if (std::memcmp(block, image.constData() + offset, size_t(count)) != 0)

@@ -1,23 +1,9 @@
 #include "firmware/BootloaderReplyReader.h"
 #include "firmware/FirmwareTransfer.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-
-namespace {
-
-bool sameReplies(const QVector<BootloaderReply> &a, const QVector<BootloaderReply> &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (int i = 0; i < a.size(); ++i) {
-        if (a[i].code != b[i].code || a[i].value != b[i].value)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -73,7 +59,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (reader.pendingBytes() > 3)
             __builtin_trap();
     }
-    if (!sameReplies(expected, replies))
+    const auto same = [](const BootloaderReply &a, const BootloaderReply &b) {
+        return a.code == b.code && a.value == b.value;
+    };
+    if (replies.size() != expected.size()
+        || !std::equal(replies.begin(), replies.end(), expected.begin(), same))
         __builtin_trap();
 
     // Whatever the bootloader says, a transfer sends only well-formed messages

@@ -49,13 +49,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *input, size_t inputSize)
     FrameFramer::Frame frame;
     if (framer.nextFrame(&frame))
         abort();
-    if (got != stream.taken || framer.dropCount() != stream.dropped)
-        abort();
-    if (framer.bytesReceived()
-        != framer.framesAccepted() * quint64(length + 4) + framer.bytesDropped()
-            + quint64(framer.bufferedBytes()))
-        abort();
-    if (framer.bytesSearched() > framer.bytesReceived())
+    if (got != stream.taken || framer.dropCount() != stream.dropped
+        || framer.bytesReceived()
+            != framer.framesAccepted() * quint64(length + 4) + framer.bytesDropped()
+                + quint64(framer.bufferedBytes())
+        || framer.bytesSearched() > framer.bytesReceived())
         abort();
     return 0;
 }

@@ -16,41 +16,37 @@ namespace {
 
 const int Frames = 3;
 
+// A recording of three frames of 8 pixels ('a', 'b', 'c'), written once.
 struct Source
 {
     QTemporaryDir dir;
     QByteArray bytes;
     int frameLength = FrameFormat::frameBytes(8);
     int headerSize = 0;
-};
 
-Source &source()
-{
-    static Source s;
-    if (s.bytes.isEmpty()) {
+    Source()
+    {
         Recording::Header header;
         header.deviceType = 2;
         header.width = 4;
         header.height = 2;
-        header.frameLength = s.frameLength;
+        header.frameLength = frameLength;
         header.deviceInfoPayload = QByteArray(30, '\x07');
         RecordingWriter writer;
-        const QString path = s.dir.filePath("source.kvr");
-        if (!writer.open(path, header))
+        QFile file(dir.filePath("source.kvr"));
+        if (!writer.open(file.fileName(), header))
             abort();
         for (int k = 0; k < Frames; ++k) {
-            if (!writer.append(1000 * quint64(k), QByteArray(s.frameLength, char('a' + k)).constData()))
+            if (!writer.append(1000 * quint64(k), QByteArray(frameLength, char('a' + k)).constData()))
                 abort();
         }
         writer.close();
-        QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             abort();
-        s.bytes = file.readAll();
-        s.headerSize = int(s.bytes.size()) - Frames * (s.frameLength + Recording::RecordOverhead);
+        bytes = file.readAll();
+        headerSize = int(bytes.size()) - Frames * (frameLength + Recording::RecordOverhead);
     }
-    return s;
-}
+};
 
 } // namespace
 
@@ -58,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 4)
         return 0;
-    Source &s = source();
+    static Source s;
     const quint32 at
         = quint32(data[0]) | quint32(data[1]) << 8 | quint32(data[2]) << 16 | quint32(data[3]) << 24;
     QByteArray bytes = s.bytes.left(int(at % quint32(s.bytes.size() + 1)));
@@ -70,7 +66,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
         abort();
     file.close();
-
     RecordingReader reader;
     const bool opened = reader.open(path);
     if (!damaged && opened != (bytes.size() >= s.headerSize))

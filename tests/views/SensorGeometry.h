@@ -3,8 +3,7 @@
 
 #include "device/DeviceState.h"
 
-// Puts the shared state into the geometry of an open "Kavrix M10" (160 x 60)
-// or "Kavrix M20" (320 x 240), with a zeroed frame buffer.
+// The shared state of an open camera of this sensor size, with a zeroed frame buffer.
 inline void useSensor(int width, int height)
 {
     DeviceState &state = deviceState();
@@ -14,16 +13,6 @@ inline void useSensor(int width, int height)
     state.pixelCount = width * height;
     state.frameDataBytes = 2 * width * height;
     state.frameBuffer = QVector<quint16>(width * height, 0);
-}
-
-inline void useM10()
-{
-    useSensor(160, 60);
-}
-
-inline void useM20()
-{
-    useSensor(320, 240);
 }
 
 #endif // TESTS_VIEWS_SENSORGEOMETRY_H

@@ -1,18 +1,17 @@
 // The picture, its pixel inspector and the range slider.
 #include "SensorGeometry.h"
 #include "views/PictureBox.h"
-#include "views/PictureGeometry.h"
 #include "views/RangeSlider.h"
 #include "views/ShowPoint.h"
 
 #include <QMouseEvent>
-#include <QPainter>
 #include <QtTest>
 
 namespace {
 
 const QRgb marker = qRgb(128, 0, 128);
 const QRgb white = qRgb(255, 255, 255);
+const int NoMove = -1000;
 
 QImage filledImage(int width, int height, QRgb colour)
 {
@@ -38,17 +37,13 @@ class TestViews : public QObject
 private slots:
     void valueTexts_data();
     void valueTexts();
-    void fit_data();
-    void fit();
     void clickSelectsPixel_data();
     void clickSelectsPixel();
     void flipsAndOffset();
     void sensorChangeKeepsReadoutInside();
-    void legend();
     void sliderRange();
-    void sliderPress_data();
-    void sliderPress();
-    void sliderDrag();
+    void sliderMouse_data();
+    void sliderMouse();
 };
 
 void TestViews::valueTexts_data()
@@ -69,37 +64,11 @@ void TestViews::valueTexts()
     QFETCH(int, frameType);
     QFETCH(int, value);
     QFETCH(QString, text);
-    useM10();
+    useSensor(160, 60);
     ShowPoint inspector;
     inspector.showValue(0, 77);
     inspector.showValue(quint8(frameType), value);
     QCOMPARE(inspector.valueText(), text);
-}
-
-void TestViews::fit_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QSize>("widget");
-    QTest::addColumn<double>("scale");
-    QTest::addColumn<QPoint>("offset");
-    QTest::newRow("depth, legend") << 2 << QSize(400, 200) << 400.0 / 176 << QPoint(0, 31);
-    QTest::newRow("grayscale") << 6 << QSize(400, 200) << 2.5 << QPoint(0, 25);
-    QTest::newRow("depth tall") << 2 << QSize(176, 600) << 1.0 << QPoint(0, 270);
-    QTest::newRow("amplitude, legend") << 5 << QSize(640, 480) << 640.0 / 176 << QPoint(0, 130);
-}
-
-void TestViews::fit()
-{
-    QFETCH(int, mode);
-    QFETCH(QSize, widget);
-    QFETCH(double, scale);
-    QFETCH(QPoint, offset);
-    const PictureGeometry::Fit f
-        = PictureGeometry::fit(widget, QSize(160, 60), PictureGeometry::legendFactor(mode));
-    QVERIFY(qAbs(f.scale - scale) < 1e-9);
-    QCOMPARE(QPoint(f.offsetX, f.offsetY), offset);
-    QCOMPARE(PictureGeometry::fit(QSize(20000, 20000), QSize(10, 10), 1.0).scale, 100.0);
-    QCOMPARE(PictureGeometry::fit(QSize(1, 1), QSize(320, 240), 1.1).scale, 0.01);
 }
 
 void TestViews::clickSelectsPixel_data()
@@ -107,7 +76,7 @@ void TestViews::clickSelectsPixel_data()
     QTest::addColumn<QPoint>("click"); // widget position; the image is fitted into 400 x 300
     QTest::addColumn<QPoint>("selected");
     QTest::addColumn<QRect>("block"); // the marker
-    QTest::newRow("inside") << QPoint(-1, -1) << QPoint(10, 5) << QRect(9, 4, 2, 2);
+    QTest::newRow("inside") << QPoint(23, 93) << QPoint(10, 5) << QRect(9, 4, 2, 2);
     QTest::newRow("top-left margin") << QPoint(1, 1) << QPoint(0, 0) << QRect(0, 0, 2, 2);
     QTest::newRow("legend") << QPoint(395, 150) << QPoint(159, 30) << QRect(158, 29, 2, 2);
     QTest::newRow("bottom right") << QPoint(399, 299) << QPoint(159, 59) << QRect(158, 58, 2, 2);
@@ -118,7 +87,7 @@ void TestViews::clickSelectsPixel()
     QFETCH(QPoint, click);
     QFETCH(QPoint, selected);
     QFETCH(QRect, block);
-    useM10();
+    useSensor(160, 60);
     PictureBox box;
     box.resize(400, 300);
     box.setDisplayMode(2);
@@ -126,9 +95,6 @@ void TestViews::clickSelectsPixel()
     box.setImage(first);
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    if (click.x() < 0) // the widget position of pixel (10, 5)
-        click
-            = QPoint(qRound(box.offset().x() + 10 * box.scale()), qRound(box.offset().y() + 5 * box.scale()));
     box.inspector()->setShowLabel(true);
     QTest::mouseClick(&box, Qt::LeftButton, {}, click);
     QCOMPARE(box.inspector()->point(), selected);
@@ -145,14 +111,13 @@ void TestViews::clickSelectsPixel()
     box.updatePointValue(1, frame.constData(), 0);
     QCOMPARE(
         box.inspector()->valueText(), ShowPoint::formatValue(1, frame[selected.y() * 160 + selected.x()]));
-    // Moving the point in the inspector moves it in the picture.
     box.inspector()->setPoint(42, 17);
     QCOMPARE(box.point(), QPoint(42, 17));
 }
 
 void TestViews::flipsAndOffset()
 {
-    useM10();
+    useSensor(160, 60);
     PictureBox box;
     box.setFlipHorizontal(true);
     box.setFlipVertical(true);
@@ -163,32 +128,31 @@ void TestViews::flipsAndOffset()
     box.setImage(image);
     QCOMPARE(image.pixel(10, 5), qRgb(0, 200, 0));
     QVector<quint16> frame(160 * 60, 1000);
+    const auto read = [&](quint8 type, int offset, const quint16 *values) {
+        box.updatePointValue(type, values, offset);
+        return box.inspector()->valueText();
+    };
     frame[54 * 160 + 149] = 2000;
-    box.updatePointValue(1, frame.constData(), 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("100  CM"));
+    QCOMPARE(read(1, 0, frame.constData()), QStringLiteral("100  CM"));
     box.setFlipVertical(false);
     frame[5 * 160 + 149] = 4000;
-    box.updatePointValue(1, frame.constData(), 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("200  CM"));
+    QCOMPARE(read(1, 0, frame.constData()), QStringLiteral("200  CM"));
     // The distance offset counts twice and the readout never drops below 10.
     box.setFlipHorizontal(false);
-    box.updatePointValue(0, frame.constData(), 300);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("400  LSB"));
-    box.updatePointValue(1, frame.constData(), 800);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("0  CM"));
+    QCOMPARE(read(0, 300, frame.constData()), QStringLiteral("400  LSB"));
+    QCOMPARE(read(1, 800, frame.constData()), QStringLiteral("0  CM"));
     // Nothing to read: the shared buffer of a removed camera.
-    box.updatePointValue(0, nullptr, 0);
-    QCOMPARE(box.inspector()->valueText(), QStringLiteral("0  CM"));
+    QCOMPARE(read(0, 0, nullptr), QStringLiteral("0  CM"));
 }
 
+// A point chosen on the 320 x 240 sensor, then frames of the 160 x 60 one.
 void TestViews::sensorChangeKeepsReadoutInside()
 {
-    // A point chosen on the 320 x 240 sensor, then frames of the 160 x 60 one.
-    useM20();
+    useSensor(320, 240);
     PictureBox box;
     box.inspector()->setShowLabel(true);
     box.inspector()->setPoint(300, 200);
-    useM10();
+    useSensor(160, 60);
     QImage image = filledImage(160, 60, white);
     QVERIFY(box.setImage(image));
     QCOMPARE(image.pixel(159, 59), marker);
@@ -196,32 +160,6 @@ void TestViews::sensorChangeKeepsReadoutInside()
     box.updatePointValue(0, deviceState().frameBuffer.constData(), 0);
     QCOMPARE(box.point(), QPoint(159, 59));
     QCOMPARE(box.inspector()->valueText(), QStringLiteral("1234  LSB"));
-}
-
-void TestViews::legend()
-{
-    for (int mode : { 2, 5, 6 }) {
-        QImage canvas(176, 62, QImage::Format_RGB32);
-        canvas.fill(white);
-        QPainter painter(&canvas);
-        PictureGeometry::drawLegend(painter, mode, QSize(160, 60));
-        painter.end();
-        if (mode == 6) { // grayscale has none
-            QCOMPARE(canvas.pixel(163, 30), white);
-            continue;
-        }
-        QCOMPARE(canvas.pixel(161, 1), qRgb(255, 0, 128));
-        QCOMPARE(canvas.pixel(166, 2), qRgb(169, 14, 255));
-        QCOMPARE(
-            canvas.copy(0, 0, 160, 60), filledImage(160, 60, white).convertToFormat(QImage::Format_RGB32));
-        if (mode == 2) {
-            QCOMPARE(canvas.pixel(163, 56), qRgb(255, 0, 0)); // hue 0 at the bottom row
-            QCOMPARE(canvas.pixel(163, 4), QColor::fromHsvF(0.7 * 52 / 56, 1, 1).rgb());
-        } else {
-            QCOMPARE(canvas.pixel(163, 60), QColor::fromHsvF(0.7, 1, 1).rgb());
-            QCOMPARE(canvas.pixel(163, 4), QColor::fromHsvF((1 - 56 / 60.0) * 0.7, 1, 1).rgb());
-        }
-    }
 }
 
 void TestViews::sliderRange()
@@ -242,87 +180,66 @@ void TestViews::sliderRange()
     QCOMPARE(log, QStringList({ "lower -100", "upper 0", "range -100 0" }));
     slider.setLowerValue(9000);
     QCOMPARE(slider.lowerValue(), 0);
-    // Handles of a 295 x 30 slider; the selection is painted between them.
+    // The selection is painted between the handles.
     slider.resize(295, 30);
     slider.setRange(0, 8000);
-    QCOMPARE(slider.firstHandleRect(), QRectF(1, 9, 11, 11));
-    QCOMPARE(slider.secondHandleRect(), QRectF(283, 9, 11, 11));
     QCOMPARE(slider.grab().toImage().pixelColor(150, 14), QColor(30, 144, 255));
-    slider.setEnabled(false);
-    QCOMPARE(slider.grab().toImage().pixelColor(150, 14), QColor(Qt::darkGray));
 }
 
-void TestViews::sliderPress_data()
+void TestViews::sliderMouse_data()
 {
-    QTest::addColumn<int>("maximum");
-    QTest::addColumn<int>("lower");
-    QTest::addColumn<int>("upper");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QPoint>("range");
+    QTest::addColumn<QPoint>("values"); // lower, upper
     QTest::addColumn<QPoint>("press");
-    QTest::addColumn<int>("expectedLower");
-    QTest::addColumn<int>("expectedUpper");
+    QTest::addColumn<int>("moveTo"); // NoMove: a click
+    QTest::addColumn<QPoint>("expected");
+    const auto row = [](const char *name, QPoint range, QPoint values, QPoint press, int moveTo,
+                         QPoint expected, QSize size = QSize(295, 30)) {
+        QTest::newRow(name) << size << range << values << press << moveTo << expected;
+    };
     // Handles at 136 and 147 for 4000/4000 of 8000; at 1 and 283 for 0/8000.
-    QTest::newRow("left steps a tenth") << 8000 << 4000 << 8000 << QPoint(50, 15) << 3200 << 8000;
-    QTest::newRow("left stops at the minimum") << 8000 << 500 << 8000 << QPoint(5, 15) << 0 << 8000;
-    QTest::newRow("range 0-5 steps by 1") << 5 << 3 << 5 << QPoint(50, 15) << 2 << 5;
-    QTest::newRow("right steps a tenth") << 8000 << 0 << 4000 << QPoint(200, 15) << 0 << 4800;
-    QTest::newRow("right stops at the maximum") << 8000 << 0 << 7900 << QPoint(294, 15) << 0 << 8000;
-    QTest::newRow("on a handle: no step") << 8000 << 4000 << 8000 << QPoint(140, 15) << 4000 << 8000;
-    QTest::newRow("between, nearer the first") << 8000 << 0 << 8000 << QPoint(147, 15) << 800 << 8000;
-    QTest::newRow("between, middle goes to second") << 8000 << 0 << 8000 << QPoint(148, 15) << 0 << 7200;
-    QTest::newRow("first stops at upper") << 8000 << 7500 << 8000 << QPoint(268, 15) << 8000 << 8000;
-    QTest::newRow("above the bar") << 8000 << 4000 << 4000 << QPoint(50, 1) << 4000 << 4000;
-    QTest::newRow("below the bar") << 8000 << 4000 << 4000 << QPoint(250, 29) << 4000 << 4000;
-}
-
-void TestViews::sliderPress()
-{
-    QFETCH(int, maximum);
-    QFETCH(int, lower);
-    QFETCH(int, upper);
-    QFETCH(QPoint, press);
-    RangeSlider slider(nullptr);
-    slider.resize(295, 30);
-    slider.setRange(0, maximum);
-    slider.setLowerValue(lower);
-    slider.setUpperValue(upper);
-    mouse(slider, QEvent::MouseButtonPress, press.x(), press.y());
-    mouse(slider, QEvent::MouseButtonRelease, press.x(), press.y());
-    QTEST(slider.lowerValue(), "expectedLower");
-    QTEST(slider.upperValue(), "expectedUpper");
-}
-
-void TestViews::sliderDrag()
-{
-    RangeSlider slider(nullptr);
-    slider.resize(295, 30);
-    slider.setRange(0, 8000);
-    mouse(slider, QEvent::MouseButtonPress, 6); // centre of the first handle
-    mouse(slider, QEvent::MouseMove, 141);
-    QCOMPARE(slider.lowerValue(), 3985); // trunc(135 / 271 * 8000)
-    mouse(slider, QEvent::MouseMove, 290); // beyond the second handle: stops at its value
-    QCOMPARE(slider.lowerValue(), 8000);
-    mouse(slider, QEvent::MouseMove, -50);
-    QCOMPARE(slider.lowerValue(), 0);
-    mouse(slider, QEvent::MouseButtonRelease, -50);
-    mouse(slider, QEvent::MouseButtonPress, 290); // second handle, 2 px right of its centre
-    mouse(slider, QEvent::MouseMove, 154);
-    QCOMPARE(slider.upperValue(), 3985);
-    mouse(slider, QEvent::MouseMove, 10); // left of the first handle: stops at its value
-    QCOMPARE(slider.upperValue(), 0);
-    mouse(slider, QEvent::MouseButtonRelease, 10);
+    const QPoint all(0, 8000);
+    row("left steps a tenth", all, { 4000, 8000 }, { 50, 15 }, NoMove, { 3200, 8000 });
+    row("left stops at the minimum", all, { 500, 8000 }, { 5, 15 }, NoMove, { 0, 8000 });
+    row("range 0-5 steps by 1", { 0, 5 }, { 3, 5 }, { 50, 15 }, NoMove, { 2, 5 });
+    row("right steps a tenth", all, { 0, 4000 }, { 200, 15 }, NoMove, { 0, 4800 });
+    row("right stops at the maximum", all, { 0, 7900 }, { 294, 15 }, NoMove, { 0, 8000 });
+    row("on a handle: no step", all, { 4000, 8000 }, { 140, 15 }, NoMove, { 4000, 8000 });
+    row("between, nearer the first", all, all, { 147, 15 }, NoMove, { 800, 8000 });
+    row("between, middle goes to second", all, all, { 148, 15 }, NoMove, { 0, 7200 });
+    row("first stops at upper", all, { 7500, 8000 }, { 268, 15 }, NoMove, { 8000, 8000 });
+    row("below the bar", all, { 4000, 4000 }, { 250, 29 }, NoMove, { 4000, 4000 });
+    // Dragged from 2 px right of a handle's centre: trunc(135 / 271 * 8000).
+    row("first handle dragged", all, all, { 6, 15 }, 141, { 3985, 8000 });
+    row("first handle stops at the second", all, all, { 6, 15 }, 290, { 8000, 8000 });
+    row("first handle stops at the minimum", all, all, { 6, 15 }, -50, { 0, 8000 });
+    row("second handle dragged", all, all, { 290, 15 }, 154, { 0, 3985 });
+    row("second handle stops at the first", all, { 0, 8000 }, { 290, 15 }, 10, { 0, 0 });
     // An empty range has nowhere to move, and no movable length does not divide by zero.
-    slider.setRange(5, 5);
-    for (int x : { 0, 6, 17, 294 }) {
-        mouse(slider, QEvent::MouseButtonPress, x);
-        mouse(slider, QEvent::MouseMove, x + 40);
-        mouse(slider, QEvent::MouseButtonRelease, x + 40);
-    }
-    QCOMPARE(slider.lowerValue() + slider.upperValue(), 10);
-    slider.resize(24, 11);
-    slider.setRange(0, 100);
-    mouse(slider, QEvent::MouseButtonPress, 6, 5);
-    mouse(slider, QEvent::MouseMove, 20, 5);
-    QCOMPARE(slider.lowerValue(), 100);
+    for (int x : { 0, 6, 17, 294 })
+        row(qPrintable(QString("empty range, from %1").arg(x)), { 5, 5 }, { 5, 5 }, { x, 15 }, x + 40,
+            { 5, 5 });
+    row("no movable length", { 0, 100 }, { 0, 100 }, { 6, 5 }, 20, { 100, 100 }, QSize(24, 11));
+}
+
+void TestViews::sliderMouse()
+{
+    QFETCH(QSize, size);
+    QFETCH(QPoint, range);
+    QFETCH(QPoint, values);
+    QFETCH(QPoint, press);
+    QFETCH(int, moveTo);
+    RangeSlider slider(nullptr);
+    slider.resize(size);
+    slider.setRange(range.x(), range.y());
+    slider.setLowerValue(values.x());
+    slider.setUpperValue(values.y());
+    mouse(slider, QEvent::MouseButtonPress, press.x(), press.y());
+    if (moveTo != NoMove)
+        mouse(slider, QEvent::MouseMove, moveTo, press.y());
+    mouse(slider, QEvent::MouseButtonRelease, moveTo != NoMove ? moveTo : press.x(), press.y());
+    QTEST(QPoint(slider.lowerValue(), slider.upperValue()), "expected");
     slider.grab();
 }
 
