@@ -14,9 +14,7 @@
 #include "views/PictureBox.h"
 #include "views/ShowPoint.h"
 #include "views/WidgetPointCloud.h"
-#include "views/WindowPlacement.h"
 
-#include <QRandomGenerator>
 #include <QScreen>
 #include <QtTest>
 
@@ -29,9 +27,6 @@ class TestDesktop : public QObject
 private slots:
     void initTestCase();
     void cleanupTestCase();
-    void placement_data();
-    void placement();
-    void placementProperties();
     void windowsOnScreen();
     void everyTextFits();
 
@@ -67,55 +62,6 @@ void TestDesktop::cleanupTestCase()
 {
     for (const auto &window : qAsConst(opened))
         delete window.first;
-}
-
-void TestDesktop::placement_data()
-{
-    using Rects = QVector<QRect>;
-    QTest::addColumn<QRect>("preferred");
-    QTest::addColumn<QRect>("available");
-    QTest::addColumn<Rects>("sameKind");
-    QTest::addColumn<Rects>("keepClear");
-    QTest::addColumn<QPoint>("expected");
-    const QRect screen(0, 0, 1280, 1024);
-    QTest::newRow("fits") << QRect(256, 204, 438, 465) << screen << Rects() << Rects() << QPoint(256, 204);
-    QTest::newRow("off the right") << QRect(768, 204, 640, 480) << screen << Rects() << Rects()
-                                   << QPoint(640, 204);
-    QTest::newRow("too large") << QRect(-9, 100, 1300, 1100) << screen << Rects() << Rects() << QPoint(0, 0);
-    QTest::newRow("plot beside calibration") << QRect(768, 204, 574, 354) << screen << Rects()
-                                             << Rects { { 400, 512, 472, 316 } } << QPoint(706, 158);
-    QTest::newRow("two of its kind") << QRect(100, 100, 200, 100) << screen
-                                     << Rects { { 100, 100, 200, 100 }, { 132, 132, 200, 100 } } << Rects()
-                                     << QPoint(164, 164);
-}
-
-void TestDesktop::placement()
-{
-    QFETCH(QRect, preferred);
-    QFETCH(QRect, available);
-    QFETCH(QVector<QRect>, sameKind);
-    QFETCH(QVector<QRect>, keepClear);
-    QFETCH(QPoint, expected);
-    QCOMPARE(
-        WindowPlacement::place(preferred, available, sameKind, keepClear), QRect(expected, preferred.size()));
-}
-
-void TestDesktop::placementProperties()
-{
-    QRandomGenerator random(12);
-    const auto any = [&](int low, int high) { return random.bounded(low, high); };
-    for (int i = 0; i < 20000; ++i) {
-        const QRect area(any(-2000, 2000), any(-2000, 2000), any(200, 4000), any(200, 3000));
-        const QRect preferred(any(-5000, 5000), any(-5000, 5000), any(1, 1500), any(1, 1500));
-        const QVector<QRect> sameKind { WindowPlacement::fitInto(preferred, area) };
-        const QRect alone = WindowPlacement::place(preferred, area);
-        const QRect offset = WindowPlacement::place(preferred, area, sameKind);
-        const bool fits = preferred.width() <= area.width() && preferred.height() <= area.height();
-        QVERIFY(alone.size() == preferred.size() && offset.size() == preferred.size());
-        QVERIFY(fits ? area.contains(alone) && area.contains(offset) : area.contains(alone.topLeft()));
-        QVERIFY(!area.contains(preferred) || alone == preferred);
-        QVERIFY(!fits || area.size() == preferred.size() || offset != sameKind.first());
-    }
 }
 
 void TestDesktop::windowsOnScreen()
