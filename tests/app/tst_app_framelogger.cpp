@@ -1,6 +1,5 @@
 // The one-frame log: numbering, exact file bytes and failure reports.
 #include "app/FrameLogger.h"
-#include "frames/ImageColorizer.h"
 #include "tests/support/WindowTestSupport.h"
 
 #include <QDir>
@@ -48,8 +47,6 @@ class TestFrameLogger : public QObject
 private slots:
     void fixedFormatMatchesQString();
     void exactBytes();
-    void frameTypes_data();
-    void frameTypes();
     void numbering();
     void refusedFolders_data();
     void refusedFolders();
@@ -92,36 +89,6 @@ void TestFrameLogger::exactBytes()
     QCOMPARE(LogFormat::pointLine(2 * 160 + 1, 160, 4000, LensParameters { 1.0, 2.0, 300.0, 300.0, 1000.0 }),
         QByteArray("0.000000 0.000000 2.000000"));
     QCOMPARE(QImage(result.pngPath).pixel(2, 1), testImage(3, 2).pixel(2, 1));
-}
-
-void TestFrameLogger::frameTypes_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QString>("report");
-    QTest::newRow("amplitude") << 0 << "Log1: data and image saved (no point cloud for an amplitude frame)";
-    QTest::newRow("depth") << 1 << "Log1: data and image saved";
-    QTest::newRow("grayscale") << 2 << "Log1: data and image saved (no point cloud for a grayscale frame)";
-    QTest::newRow("point cloud") << 3 << "Log1: data and image saved";
-}
-
-void TestFrameLogger::frameTypes()
-{
-    QFETCH(int, mode);
-    QTemporaryDir dir;
-    FrameLogger logger;
-    QVERIFY(logger.request(dir.path()).accepted);
-    const QVector<quint16> frame = rampFrame(160, 60);
-    // Point-cloud frames are never coloured for display: the PNG holds the depth colouring.
-    const FrameLogResult result
-        = logger.record(frame, 160, 60, quint8(mode), mode == 3 ? QImage() : testImage(160, 60), Unit);
-    QTEST(result.messages().join('|'), "report");
-    QCOMPARE(files(dir.path()).size(), mode == 1 || mode == 3 ? 3 : 2);
-    const QImage png(result.pngPath);
-    ImageColorizer colorizer;
-    colorizer.setRange(0, 9000);
-    QCOMPARE(QColor(png.pixel(1, 1)),
-        mode == 3 ? colorizer.valueToColor(frame[161], ImageColorizer::DepthColors)
-                  : QColor(testImage(160, 60).pixel(1, 1)));
 }
 
 void TestFrameLogger::numbering()
