@@ -25,10 +25,56 @@ class TestDesktop : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void windowsOnScreen();
-    void everyTextFits();
+    void initTestCase()
+    {
+        isolateRegistry();
+        ApplicationContext::useInterfaceFont();
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const int w = area.width();
+        const int h = area.height();
+        device = std::make_unique<TofDevice>();
+        auto *picture = new PictureBox;
+        auto *calibration = new Calibration(device.get());
+        // The second main window stands for a second instance of the program.
+        opened = { { new MainWindow(device.get()), { w / 5, h / 5 } }, { new MainWindow(device.get()), {} },
+            { picture, { 3 * (w / 5), h / 5 } }, { picture->inspector(), {} },
+            { new WidgetPointCloud, { 3 * (w / 5), h / 5 } }, { calibration, { w / 16 * 5, h / 2 } },
+            { calibration->curveWindow(), {} }, { new UpdateFirmware(device.get()), {} },
+            { new LensInfo(device.get()), {} }, { new CheckBoard(device.get()), {} } };
+        for (const auto &window : qAsConst(opened))
+            window.first->show();
+        QVERIFY(QTest::qWaitForWindowExposed(opened.last().first));
+    }
+
+    void cleanupTestCase()
+    {
+        for (const auto &window : qAsConst(opened))
+            delete window.first;
+    }
+
+    void windowsOnScreen()
+    {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        for (const auto &[window, given] : qAsConst(opened)) {
+            const QRect frame = window->frameGeometry();
+            QVERIFY2(window->isVisible() && area.contains(frame), window->metaObject()->className());
+            // Where the given place lies wholly on the screen, the window is there.
+            if (!given.isNull() && area.contains(QRect(given, frame.size())))
+                QCOMPARE(frame.topLeft(), given);
+        }
+        QVERIFY(opened.at(1).first->pos() != opened.at(0).first->pos()); // two main windows
+        QVERIFY(!opened.at(6).first->frameGeometry().intersects(opened.at(5).first->frameGeometry())); // plot
+    }
+
+    void everyTextFits()
+    {
+        QStringList cut;
+        for (QWidget *window : QApplication::topLevelWidgets()) {
+            if (window->isVisible())
+                cut << WindowTest::cutTexts(window);
+        }
+        QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
+    }
 
 private:
     std::unique_ptr<TofDevice> device;
@@ -36,57 +82,6 @@ private:
     // code gives it (none: it has no place of its own).
     QList<QPair<QPointer<QWidget>, QPoint>> opened;
 };
-
-void TestDesktop::initTestCase()
-{
-    isolateRegistry();
-    ApplicationContext::useInterfaceFont();
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    const int w = area.width();
-    const int h = area.height();
-    device = std::make_unique<TofDevice>();
-    auto *picture = new PictureBox;
-    auto *calibration = new Calibration(device.get());
-    // The second main window stands for a second instance of the program.
-    opened = { { new MainWindow(device.get()), { w / 5, h / 5 } }, { new MainWindow(device.get()), {} },
-        { picture, { 3 * (w / 5), h / 5 } }, { picture->inspector(), {} },
-        { new WidgetPointCloud, { 3 * (w / 5), h / 5 } }, { calibration, { w / 16 * 5, h / 2 } },
-        { calibration->curveWindow(), {} }, { new UpdateFirmware(device.get()), {} },
-        { new LensInfo(device.get()), {} }, { new CheckBoard(device.get()), {} } };
-    for (const auto &window : qAsConst(opened))
-        window.first->show();
-    QVERIFY(QTest::qWaitForWindowExposed(opened.last().first));
-}
-
-void TestDesktop::cleanupTestCase()
-{
-    for (const auto &window : qAsConst(opened))
-        delete window.first;
-}
-
-void TestDesktop::windowsOnScreen()
-{
-    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-    for (const auto &[window, given] : qAsConst(opened)) {
-        const QRect frame = window->frameGeometry();
-        QVERIFY2(window->isVisible() && area.contains(frame), window->metaObject()->className());
-        // Where the given place lies wholly on the screen, the window is there.
-        if (!given.isNull() && area.contains(QRect(given, frame.size())))
-            QCOMPARE(frame.topLeft(), given);
-    }
-    QVERIFY(opened.at(1).first->pos() != opened.at(0).first->pos()); // two main windows
-    QVERIFY(!opened.at(6).first->frameGeometry().intersects(opened.at(5).first->frameGeometry())); // plot
-}
-
-void TestDesktop::everyTextFits()
-{
-    QStringList cut;
-    for (QWidget *window : QApplication::topLevelWidgets()) {
-        if (window->isVisible())
-            cut << WindowTest::cutTexts(window);
-    }
-    QVERIFY2(cut.isEmpty(), qPrintable(cut.join(QLatin1Char('\n'))));
-}
 
 QTEST_MAIN(TestDesktop)
 #include "tst_app_desktop.moc"
