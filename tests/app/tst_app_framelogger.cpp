@@ -117,12 +117,9 @@ private slots:
     {
         QTest::addColumn<QString>("folder"); // below a temporary folder unless absolute
         QTest::addColumn<QString>("problem");
-        QTest::newRow("missing") << "0_0_0"
-                                 << "does not exist";
-        QTest::newRow("not writable") << "/proc"
-                                      << "is not writable";
-        QTest::newRow("a file") << "plain"
-                                << "is not a folder";
+        QTest::newRow("missing") << "0_0_0" << QString("does not exist");
+        QTest::newRow("not writable") << "/proc" << QString("is not writable");
+        QTest::newRow("a file") << "plain" << QString("is not a folder");
     }
 
     void refusedFolders()

@@ -52,12 +52,9 @@ private slots:
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("label");
         QTest::addColumn<QStringList>("wire"); // sent on opening
-        QTest::newRow("m20 at start-up") << "m20"
-                                         << "Kavrix M20" << QStringList();
-        QTest::newRow("m10 later") << "m10"
-                                   << "Kavrix M10" << QStringList { "24 24 01 2C" };
-        QTest::newRow("bootloader later") << "bootloader"
-                                          << "Bootloader" << QStringList();
+        QTest::newRow("m20 at start-up") << "m20" << QString("Kavrix M20") << QStringList();
+        QTest::newRow("m10 later") << "m10" << QString("Kavrix M10") << QStringList { "24 24 01 2C" };
+        QTest::newRow("bootloader later") << "bootloader" << QString("Bootloader") << QStringList();
     }
 
     void plugAndUnplug()
