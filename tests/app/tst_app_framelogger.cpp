@@ -2,10 +2,7 @@
 #include "app/FrameLogger.h"
 #include "tests/support/WindowTestSupport.h"
 
-#include <QDir>
 #include <QImage>
-#include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>

@@ -13,11 +13,9 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QSpinBox>
 #include <QtTest>
 

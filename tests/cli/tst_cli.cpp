@@ -11,12 +11,7 @@
 #include "tests/support/SimProcess.h"
 #include "tests/support/WindowTestSupport.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSerialPort>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <csignal>

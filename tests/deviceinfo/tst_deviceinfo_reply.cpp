@@ -4,8 +4,6 @@
 #include "deviceinfo/LensPacket.h"
 #include "tests/support/HostileBytes.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QtTest>
 
 namespace {
