@@ -241,17 +241,13 @@ void TestCalibrationLogic::renewRoundsHalfUp()
 
 void TestCalibrationLogic::acknowledgement()
 {
-    // Chunk by chunk into one detector: the acknowledgements each chunk completes.
-    const std::pair<QByteArray, int> chunks[]
-        = { { QByteArray("EE\x02\x00\x00*##*", 9), 1 }, { "E", 0 }, { "E\x02", 1 }, // split inside the head
-              { "xx*#", 0 }, { "#*EE", 0 }, { "\x02*##*", 1 }, // and inside the marker
-              { "abEE\x02*##*", 0 }, { "EE\x03*##*", 0 }, // inside a reply, another reply
-              { "EE\x02*##*EE\x02zz*##*", 2 }, // two in one chunk
-              { "EE", 0 }, { "EE\x02", 1 } }; // a false start that runs into a chunk start
+    // Chunk by chunk into one detector; every other split is the fuzz target's.
+    const std::pair<QByteArray, int> chunks[] = { { QByteArray("EE\x02\x00\x00*##*", 9), 1 }, { "E", 0 },
+        { "E\x02", 1 }, { "abEE\x02*##*", 0 }, { "EE\x03*##*", 0 }, { "EE\x02*##*EE\x02zz*##*", 2 } };
     Drnu::AckDetector ack;
     for (const auto &[bytes, count] : chunks)
         QCOMPARE(ack.feed(bytes), count);
-    // A head split across chunks after a packet was sent.
+    // After a packet goes out a reply may start again, even split byte by byte.
     QCOMPARE(ack.feed(QByteArray("zzzz")), 0);
     ack.reset();
     QCOMPARE(ack.feed(QByteArray("E")) + ack.feed(QByteArray("E")) + ack.feed(QByteArray("\x02")), 1);
