@@ -1,21 +1,14 @@
 #ifndef CALIBRATIONTESTSUPPORT_H
 #define CALIBRATIONTESTSUPPORT_H
 
-// Shared by the calibration window tests: the table a sweep over the simulated
-// scene must produce, readers for DRNU_Lut.c and the simulator's record of
-// what it received, and a helper that answers the next message box.
-
+// The table a sweep over the simulated scene must produce, a reader for
+// DRNU_Lut.c and what kavrix-sim --calib-output records.
 #include "calibration/DrnuSweep.h"
 #include "sim/CalibrationScene.h"
 
 #include "tests/support/WindowTestSupport.h"
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QFile>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
+#include <QLoggingCategory>
 #include <QVector>
 
 #include <cmath>
@@ -26,7 +19,6 @@ struct Expected
 {
     QVector<qint32> table;
     qint32 drnuOffset = 0;
-    qint32 dllStepSize = CalibrationScene::TrueStep;
     qint32 avgChipTemperature = 0;
     qint32 residualMean = 0;
 };
@@ -58,87 +50,37 @@ inline Expected expectedResult(int pixelCount)
     return e;
 }
 
-// The numbers in `text`, whatever separates them.
-inline QVector<qint32> numbers(QByteArray text)
+// The numbers in `text` between `head` and the next "};".
+inline QVector<qint32> numbers(const QByteArray &text, const QByteArray &head)
 {
+    const int from = text.indexOf(head) + head.size();
     QVector<qint32> values;
-    for (const QByteArray &word : text.replace(',', ' ').simplified().split(' ')) {
+    for (const QByteArray &word : text.mid(from, text.indexOf("};", from) - from).split(',')) {
         bool ok = false;
-        const qint32 value = word.toInt(&ok);
-        if (ok)
-            values << value;
+        values << word.trimmed().toInt(&ok);
+        if (!ok)
+            return {};
     }
     return values;
 }
 
-// The data table and the information block of a DRNU_Lut.c.
-struct LutSource
+// What kavrix-sim --calib-output writes for a table it received without errors.
+inline QByteArray simRecord(const QString &model, const QVector<qint32> &info, const QVector<qint32> &table)
 {
-    QVector<qint32> table;
-    QVector<qint32> info;
-    bool ok = false;
-};
-
-inline LutSource readLutSource(const QString &path)
-{
-    const QByteArray text = WindowTest::readFile(path);
-    const QByteArray dataHead("[IMAGE_RESOLUTION] = {"), infoHead("[DRNU_LUT_INFO_NUM] = {");
-    const int data = text.indexOf(dataHead), info = text.indexOf(infoHead);
-    LutSource source;
-    source.ok = data >= 0 && info > data;
-    source.table
-        = numbers(text.mid(data + dataHead.size(), text.indexOf("};", data) - data - dataHead.size()));
-    source.info
-        = numbers(text.mid(info + infoHead.size(), text.indexOf("};", info) - info - infoHead.size()));
-    return source;
+    QByteArray text = "model " + model.toLatin1() + "\nerrors 0\ninfo";
+    for (qint32 value : info)
+        text += ' ' + QByteArray::number(value);
+    text += "\nvalues " + QByteArray::number(table.size()) + '\n';
+    for (qint32 value : table)
+        text += QByteArray::number(value) + '\n';
+    return text;
 }
 
-// The file kavrix-sim writes with --calib-output: "model", "errors" and
-// "info" lines, then "values <count>" and one table value a line.
-struct SimRecord
-{
-    QString model;
-    int errors = -1;
-    QVector<qint32> info;
-    QVector<qint32> table;
-};
-
-inline SimRecord readSimRecord(const QString &path)
-{
-    const QByteArray text = WindowTest::readFile(path);
-    const int values = text.indexOf("\nvalues ");
-    SimRecord record;
-    for (const QByteArray &line : text.left(values).split('\n')) {
-        const QByteArray key = line.split(' ').value(0);
-        if (key == "model")
-            record.model = QString::fromLatin1(line.mid(6));
-        else if (key == "errors")
-            record.errors = line.mid(7).toInt();
-        else if (key == "info")
-            record.info = numbers(line.mid(5));
-    }
-    if (values >= 0)
-        record.table = numbers(text.mid(text.indexOf('\n', values + 1)));
-    return record;
-}
-
-// Thousands of per-frame and per-packet debug lines would bury the test output:
-// drops them and passes every other message on. Call once per test program.
+// Thousands of per-frame and per-packet debug lines would bury the test output.
 inline void silenceSweepDebugLines()
 {
-    static QtMessageHandler previous = nullptr;
-    previous = qInstallMessageHandler(
-        [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-            if (type == QtDebugMsg
-                && (message.startsWith(QLatin1String("DRNU step index"))
-                    || message.startsWith(QLatin1String("Packet count"))
-                    || message.startsWith(QLatin1String("send drnu data packet"))))
-                return;
-            previous(type, context, message);
-        });
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 }
-
-using MessageBoxAnswers = WindowTest::MessageBoxAnswers;
 
 } // namespace CalibrationTest
 

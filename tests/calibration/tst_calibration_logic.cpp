@@ -1,5 +1,6 @@
 // The calibration's pure logic: sweep arithmetic, wire encoding, packets, the
-// acknowledgement and frame readers, and the three output files.
+// acknowledgement and frame readers, and the three output files. Chunkings
+// and stray bytes beyond these cases are the fuzz targets' job.
 #include "calibration/CalibrationFrameReader.h"
 #include "calibration/DrnuFiles.h"
 #include "calibration/DrnuPackets.h"
@@ -9,8 +10,6 @@
 
 #include <QBuffer>
 #include <QDir>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>
@@ -25,25 +24,19 @@ QByteArray framePixels(const QVector<int> &distances)
     return bytes;
 }
 
-QByteArray block(const QByteArray &pixels, quint16 value, quint8 step, quint8 status)
+QByteArray block(const QVector<int> &distances, quint16 value, quint8 step, quint8 status)
 {
-    QByteArray bytes = pixels;
-    char trailer[4];
-    qToLittleEndian<quint16>(value, trailer);
-    trailer[2] = char(step);
-    trailer[3] = char(status);
-    bytes.append(trailer, 4);
-    bytes.append("*##*");
-    return bytes;
+    QByteArray bytes = framePixels(distances);
+    const char trailer[4] = { char(value & 0xFF), char(value >> 8), char(step), char(status) };
+    return bytes.append(trailer, 4).append("*##*");
 }
 
-// Runs one complete step: 50 summed frames and the frame that closes the step.
+// 50 summed frames and the frame that closes the step.
 void runStep(DrnuSweep &sweep, int step, const QVector<int> &distances, int temperature = 640)
 {
     const QByteArray pixels = framePixels(distances);
     for (int i = 0; i < Drnu::FramesPerStep; ++i)
-        QCOMPARE(
-            sweep.addStepFrame(pixels.constData(), temperature, step), DrnuSweep::FrameResult::Accumulated);
+        sweep.addStepFrame(pixels.constData(), temperature, step);
     QCOMPARE(sweep.addStepFrame(pixels.constData(), temperature, step), DrnuSweep::FrameResult::StepClosed);
 }
 
@@ -51,30 +44,6 @@ QString hex(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
-
-// Two pixels, every step, with recognisable values.
-struct SmallTable
-{
-    QVector<qint32> distances, lut;
-    std::array<qint32, Drnu::StepCount> means {};
-    Drnu::FileContent content;
-
-    explicit SmallTable(int deviceType)
-    {
-        distances.resize(Drnu::StepCount * 2);
-        lut.resize(Drnu::StepCount * 2);
-        for (int i = 0; i < distances.size(); ++i) {
-            distances[i] = 2000 + 600 * (i / 2) + i % 2;
-            lut[i] = (i * 7) % 23 - 11;
-        }
-        lut[0] = -7;
-        lut.last() = 42;
-        for (int s = 0; s < Drnu::StepCount; ++s)
-            means[s] = s - 3;
-        content = { deviceType, 2, distances.constData(), lut.constData(), means.data(), 5, 1234, 662, 600,
-            3012, 320 };
-    }
-};
 
 } // namespace
 
@@ -122,8 +91,7 @@ void TestCalibrationLogic::epc660Packets()
     QVector<qint32> table(total);
     for (int i = 0; i < total; ++i)
         table[i] = (i % 401) - 200;
-    const Drnu::LutInfo info { 12, 34, 650, 600, 3012, 0 };
-    Drnu::Epc660PacketWriter writer(table.constData(), total, info);
+    Drnu::Epc660PacketWriter writer(table.constData(), total, { 12, 34, 650, 600, 3012, 0 });
     QCOMPARE(writer.packetCount(), 1729);
     QByteArray packet, previous;
     char value[2];
@@ -180,7 +148,6 @@ void TestCalibrationLogic::stepCollection()
         sweep.addStepFrame(pixels.constData(), 700, 4);
     sweep.start();
     QCOMPARE(sweep.framesInStep(), 0);
-    QCOMPARE(sweep.addStepFrame(pixels.constData(), 700, 4), DrnuSweep::FrameResult::Ignored);
     runStep(sweep, 0, { 2000, 2000 });
     QCOMPARE(sweep.drnuOffset, 2000);
     sweep.abort();
@@ -230,7 +197,7 @@ void TestCalibrationLogic::shift_data()
 {
     QTest::addColumn<QVector<int>>("means");
     QTest::addColumn<int>("shift");
-    QTest::addColumn<QStringList>("log");
+    QTest::addColumn<QStringList>("log"); // its first lines
     QTest::newRow("extrema") << QVector<int> {
         0, 4, 7, 10, 8, 6, 4, 10, 13, 16, 12, 11, 10, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21
     } << 1 << QStringList { "Max: 3 9 0", "Min: 6 12 0", "Up: 1", "Down: 1", "Shift: 10" };
@@ -244,7 +211,7 @@ void TestCalibrationLogic::shift_data()
     QTest::newRow("straight line") << line << 0
                                    << QStringList { "Max: 0 0 0", "Min: 0 0 0", "Up: 0", "Down: 0",
                                           "Shift: 0" };
-    QTest::newRow("zigzag") << zigzag << 1 << QStringList();
+    QTest::newRow("zigzag") << zigzag << 1 << QStringList { "Max: 1 3 5" };
     // One maximum and one minimum: every divisor is 0.
     QTest::newRow("one each") << single << 0
                               << QStringList { "Max: 5 0 0", "Min: 15 0 0", "Up: 0", "Down: 0", "Shift: 0" };
@@ -253,16 +220,12 @@ void TestCalibrationLogic::shift_data()
 void TestCalibrationLogic::shift()
 {
     QFETCH(QVector<int>, means);
-    QFETCH(int, shift);
     QFETCH(QStringList, log);
     std::array<qint32, Drnu::StepCount> array {};
     std::copy(means.begin(), means.end(), array.begin());
     QStringList got;
-    QCOMPARE(DrnuSweep::calcDRNUShift(array, &got), shift);
-    if (!log.isEmpty())
-        QCOMPARE(got, log);
-    else
-        QCOMPARE(got.value(0), QStringLiteral("Max: 1 3 5"));
+    QTEST(DrnuSweep::calcDRNUShift(array, &got), "shift");
+    QCOMPARE(got.mid(0, log.size()), log);
 }
 
 void TestCalibrationLogic::renewRoundsHalfUp()
@@ -278,45 +241,28 @@ void TestCalibrationLogic::renewRoundsHalfUp()
 
 void TestCalibrationLogic::acknowledgement()
 {
+    // Chunk by chunk into one detector; every other split is the fuzz target's.
+    const std::pair<QByteArray, int> chunks[] = { { QByteArray("EE\x02\x00\x00*##*", 9), 1 }, { "E", 0 },
+        { "E\x02", 1 }, { "abEE\x02*##*", 0 }, { "EE\x03*##*", 0 }, { "EE\x02*##*EE\x02zz*##*", 2 } };
     Drnu::AckDetector ack;
-    QCOMPARE(ack.feed(QByteArray("EE\x02\x00\x00*##*", 9)), 1);
-    // Split anywhere, even inside the three bytes or the marker.
-    QCOMPARE(ack.feed(QByteArray("E")), 0);
-    QCOMPARE(ack.feed(QByteArray("E\x02", 2)), 1);
-    QCOMPARE(ack.feed(QByteArray("xx*#")), 0);
-    QCOMPARE(ack.feed(QByteArray("#*EE")), 0);
-    QCOMPARE(ack.feed(QByteArray("\x02*##*", 5)), 1);
-    // Inside a reply, or another reply: no acknowledgement.
-    QCOMPARE(ack.feed(QByteArray("abEE\x02*##*", 9)), 0);
-    QCOMPARE(ack.feed(QByteArray("EE\x03*##*", 7)), 0);
-    // Two replies in one chunk.
-    QCOMPARE(ack.feed(QByteArray("EE\x02*##*EE\x02zz*##*", 16)), 2);
-    // Replies without the marker: each chunk may start one.
-    QCOMPARE(ack.feed(QByteArray("EE\x02\x00", 4)), 1);
-    QCOMPARE(ack.feed(QByteArray("\x00\x00", 2)), 0);
-    QCOMPARE(ack.feed(QByteArray("EE\x02\x00", 4)), 1);
-    // A false start that runs into a real chunk start.
-    QCOMPARE(ack.feed(QByteArray("EE")), 0);
-    QCOMPARE(ack.feed(QByteArray("EE\x02", 3)), 1);
-    // A reply split in the middle of its head after a packet was sent.
+    for (const auto &[bytes, count] : chunks)
+        QCOMPARE(ack.feed(bytes), count);
+    // After a packet goes out a reply may start again, even split byte by byte.
     QCOMPARE(ack.feed(QByteArray("zzzz")), 0);
     ack.reset();
-    QCOMPARE(ack.feed(QByteArray("E")), 0);
-    QCOMPARE(ack.feed(QByteArray("E")), 0);
-    QCOMPARE(ack.feed(QByteArray("\x02")), 1);
+    QCOMPARE(ack.feed(QByteArray("E")) + ack.feed(QByteArray("E")) + ack.feed(QByteArray("\x02")), 1);
 }
 
 void TestCalibrationLogic::frameReader_data()
 {
     QTest::addColumn<QByteArray>("stream");
     QTest::addColumn<QStringList>("expected"); // status/value/step/first pixel/last pixel
-    const QByteArray parameters
-        = block(framePixels({ 1, 2, 3, 4, 5 }), 13800, 23, CalibrationFrame::Parameters);
-    const QByteArray step = block(framePixels({ 10, 20, 30, 40, 50 }), 664, 0, CalibrationFrame::Step);
-    const QByteArray other = block(framePixels({ 11, 21, 31, 41, 51 }), 665, 1, 9);
+    const QByteArray parameters = block({ 1, 2, 3, 4, 5 }, 13800, 23, CalibrationFrame::Parameters);
+    const QByteArray step = block({ 10, 20, 30, 40, 50 }, 664, 0, CalibrationFrame::Step);
+    const QByteArray other = block({ 11, 21, 31, 41, 51 }, 665, 1, 9);
     // Pixels 9002 and 10787 read "*##*".
-    const QByteArray copy = block(framePixels({ 9002, 10787, 3, 4, 5 }), 666, 2, CalibrationFrame::Step);
-    const QByteArray shortBlock = block(framePixels({ 1, 2, 3, 4 }), 664, 0, CalibrationFrame::Step);
+    const QByteArray copy = block({ 9002, 10787, 3, 4, 5 }, 666, 2, CalibrationFrame::Step);
+    const QByteArray shortBlock = block({ 1, 2, 3, 4 }, 664, 0, CalibrationFrame::Step);
     QByteArray longBlock = step;
     longBlock.insert(3, 'x');
 
@@ -332,9 +278,8 @@ void TestCalibrationLogic::frameReader_data()
 void TestCalibrationLogic::frameReader()
 {
     QFETCH(QByteArray, stream);
-    const int n = 5;
-    for (int chunk : { 1, 3, 7, 1000 }) {
-        CalibrationFrameReader reader(n);
+    for (int chunk : { 1, 7, 1000 }) {
+        CalibrationFrameReader reader(5);
         QStringList frames;
         for (int i = 0; i < stream.size(); i += chunk) {
             reader.append(stream.mid(i, chunk));
@@ -356,82 +301,44 @@ void TestCalibrationLogic::frameReader()
 
 void TestCalibrationLogic::files()
 {
-    SmallTable table(3);
-    QBuffer image, lut, average;
-    for (QBuffer *b : { &image, &lut, &average })
-        b->open(QIODevice::WriteOnly);
-    QCOMPARE(Drnu::writeFiles(table.content, &image, &lut, &average), nullptr);
+    // Two pixels, every step, with recognisable values.
+    QVector<qint32> distances(Drnu::StepCount * 2), lut(Drnu::StepCount * 2);
+    std::array<qint32, Drnu::StepCount> means {};
+    for (int i = 0; i < distances.size(); ++i) {
+        distances[i] = 2000 + 600 * (i / 2) + i % 2;
+        lut[i] = (i * 7) % 23 - 11;
+        means[i / 2] = i / 2 - 3;
+    }
+    Drnu::FileContent content { 3, 2, distances.constData(), lut.constData(), means.data(), 5, 1234, 662, 600,
+        3012, 320 };
     QByteArray expectedLut
         = "#include \"epc660.h\"  \r\n\nint16_t DRNU_LUT_DATA[DRNU_DLL_NUM][IMAGE_RESOLUTION] = {  \r\n\n";
     QByteArray expectedImage, expectedAverage;
     for (int s = 0; s < Drnu::StepCount; ++s) {
-        expectedLut += QByteArray::number(table.lut[2 * s]) + ", \n"
-            + QByteArray::number(table.lut[2 * s + 1]) + (s == Drnu::StepCount - 1 ? "\n" : ", \n")
-            + "\r\n\r\n\r\n\n";
+        expectedLut += QByteArray::number(lut[2 * s]) + ", \n" + QByteArray::number(lut[2 * s + 1])
+            + (s == Drnu::StepCount - 1 ? "\n" : ", \n") + "\r\n\r\n\r\n\n";
         expectedImage += QByteArray::number(2000 + 600 * s) + " \n" + QByteArray::number(2001 + 600 * s)
             + " \n\r\n\r\n\r\n\n";
         expectedAverage += QByteArray::number(s - 3) + " \n";
     }
     expectedLut
         += "}; \r\n\nint16_t DRNU_LUT_INFO[DRNU_LUT_INFO_NUM] = {\n5, \n1234, \n662, \n600, \n3012,\n320};\n";
-    QCOMPARE(lut.data(), expectedLut);
-    QCOMPARE(image.data(), expectedImage);
-    QCOMPARE(average.data(), expectedAverage);
-    SmallTable m10(2); // epc635 names its own header
+    QTemporaryDir dir;
+    const Drnu::SaveResult saved = Drnu::saveFiles(dir.path(), content);
+    QVERIFY2(saved.ok, qPrintable(saved.message));
+    QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::lutFileName())), expectedLut);
+    QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::imageFileName())), expectedImage);
+    QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::averageFileName())), expectedAverage);
+    content.deviceType = 2; // epc635 names its own header
     QBuffer lut635, sink;
     lut635.open(QIODevice::WriteOnly);
     sink.open(QIODevice::WriteOnly);
-    Drnu::writeFiles(m10.content, &sink, &lut635, &sink);
-    QVERIFY(lut635.data().startsWith("#include \"epc635.h\"  \r\n\nint16_t DRNU_LUT_DATA"));
-
+    QCOMPARE(Drnu::writeFiles(content, &sink, &lut635, &sink), nullptr);
+    QCOMPARE(lut635.data(), QByteArray(expectedLut).replace("epc660.h", "epc635.h"));
     // A missing working folder: nothing is created, the message names the file.
-    QTemporaryDir dir;
-    Drnu::SaveResult result = Drnu::saveFiles(dir.filePath("log/1_2_3"), table.content);
-    QVERIFY2(
-        !result.ok && result.message.startsWith("Open drnu image file failed"), qPrintable(result.message));
+    const Drnu::SaveResult missing = Drnu::saveFiles(dir.filePath("log/1_2_3"), content);
+    QVERIFY(!missing.ok && missing.message.startsWith("Open drnu image file failed"));
     QVERIFY(!QFileInfo::exists(dir.filePath("log")));
-    // The previous files stay as they were when one of the three cannot be written.
-    QVERIFY(WindowTest::writeFile(dir.filePath(Drnu::imageFileName()), "previous calibration\n"));
-    QVERIFY(QDir(dir.path()).mkdir(Drnu::lutFileName()));
-    result = Drnu::saveFiles(dir.path(), table.content);
-    QVERIFY2(!result.ok && result.message.contains("drnu lut file failed"), qPrintable(result.message));
-    QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::imageFileName())), QByteArray("previous calibration\n"));
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({ Drnu::imageFileName() }));
-    // Success replaces all three, and the table compiles as C with the same values.
-    QVERIFY(QDir(dir.filePath(Drnu::lutFileName())).removeRecursively());
-    result = Drnu::saveFiles(dir.path(), table.content);
-    QVERIFY2(result.ok, qPrintable(result.message));
-    QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::imageFileName())), expectedImage);
-    const QString cc = QStandardPaths::findExecutable("cc");
-    if (cc.isEmpty())
-        QSKIP("no system C compiler");
-    QVERIFY(WindowTest::writeFile(dir.filePath("epc660.h"),
-        "#define DRNU_DLL_NUM 23\n#define IMAGE_RESOLUTION 2\n#define DRNU_LUT_INFO_NUM 6\ntypedef short "
-        "int16_t;\n"));
-    QVERIFY(WindowTest::writeFile(dir.filePath("main.c"),
-        "#include <stdio.h>\n#include \"DRNU_Lut.c\"\nint main(void) {\n"
-        "  for (int s = 0; s < DRNU_DLL_NUM; ++s)\n"
-        "    for (int p = 0; p < IMAGE_RESOLUTION; ++p) printf(\"%d\\n\", DRNU_LUT_DATA[s][p]);\n"
-        "  for (int i = 0; i < DRNU_LUT_INFO_NUM; ++i) printf(\"%d\\n\", DRNU_LUT_INFO[i]);\n  return "
-        "0;\n}\n"));
-    QProcess compile;
-    compile.setWorkingDirectory(dir.path());
-    compile.start(cc, { "-std=c99", "main.c", "-o", "lut" });
-    QVERIFY(compile.waitForFinished(60000));
-    QVERIFY2(compile.exitCode() == 0, compile.readAllStandardError().constData());
-    QProcess run;
-    run.start(dir.filePath("lut"), QStringList());
-    QVERIFY(run.waitForFinished(10000));
-    QStringList expected;
-    for (qint32 v : table.lut)
-        expected << QString::number(v);
-    expected << "5"
-             << "1234"
-             << "662"
-             << "600"
-             << "3012"
-             << "320";
-    QCOMPARE(QString::fromLatin1(run.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts), expected);
 }
 
 QTEST_GUILESS_MAIN(TestCalibrationLogic)

@@ -17,11 +17,6 @@ inline QByteArray image(int length, int seed = 1)
     return bytes;
 }
 
-using WindowTest::readFile;
-using WindowTest::takeMessages;
-using WindowTest::waitForMessages;
-using WindowTest::writeFile;
-
 } // namespace FirmwareTest
 
 #endif // FIRMWARETESTSUPPORT_H

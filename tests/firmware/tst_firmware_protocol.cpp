@@ -1,5 +1,6 @@
 // The firmware image: scrambling, the .tof file, loading, and the transfer's
 // messages and packets against an ideal bootloader; the bootloader reply reader.
+// Round trips and chunkings over arbitrary inputs are the fuzz targets' job.
 #include "device/Crc16.h"
 #include "firmware/BootloaderReplyReader.h"
 #include "firmware/FirmwareCipher.h"
@@ -12,8 +13,8 @@
 #include <QtTest>
 
 using FirmwareTest::image;
-using FirmwareTest::readFile;
-using FirmwareTest::writeFile;
+using WindowTest::readFile;
+using WindowTest::writeFile;
 
 namespace {
 
@@ -53,10 +54,7 @@ private slots:
         QByteArray expected(60, '\0');
         expected.replace(40, 3, QByteArray("\x86\xC4\xC6", 3));
         QCOMPARE(scrambled(block), expected);
-        for (int seed = 1; seed <= 20; ++seed) {
-            const QByteArray random = image(60, seed);
-            QCOMPARE(unscrambled(scrambled(random)), random);
-        }
+        QCOMPARE(unscrambled(expected), block);
     }
 
     void fileLayout_data()
@@ -80,8 +78,6 @@ private slots:
         QByteArray tag;
         QDataStream(&tag, QIODevice::WriteOnly) << ProductTag.constData();
         QVERIFY(tof.endsWith(tag));
-        for (int i = 0; i < imageSize / 60; ++i)
-            QCOMPARE(unscrambled(tof.mid(i * 60, 60)), input.mid(i * 60, 60));
         // The tail block is built on the previous block's output.
         const int rest = imageSize % 60;
         if (rest) {
@@ -129,16 +125,6 @@ private slots:
         QVERIFY(!FirmwareFile::writeEncrypted(dir.filePath("other.bin"), input, ProductTag).ok);
         QCOMPARE(readFile(dir.filePath("other.bin")), input);
         QVERIFY(!FirmwareFile::writeEncrypted(dir.filePath("gone/fw.bin"), input, ProductTag).ok);
-
-        QCOMPARE(FirmwareFile::load(QString()).status, FirmwareFile::LoadStatus::EmptyPath);
-        QCOMPARE(
-            FirmwareFile::load(dir.filePath("missing.bin")).status, FirmwareFile::LoadStatus::OpenFailed);
-        QVERIFY(writeFile(dir.filePath("legal.bin"), image(49152)));
-        QCOMPARE(FirmwareFile::load(dir.filePath("legal.bin")).status, FirmwareFile::LoadStatus::Loaded);
-        QVERIFY(writeFile(dir.filePath("big.bin"), image(49153)));
-        const FirmwareFile::LoadResult big = FirmwareFile::load(dir.filePath("big.bin"));
-        QCOMPARE(big.status, FirmwareFile::LoadStatus::TooLarge);
-        QCOMPARE(big.data, image(49153)); // kept whole
     }
 
     void transfer_data()
@@ -199,23 +185,15 @@ private slots:
     {
         QTest::addColumn<QList<QByteArray>>("reads");
         QTest::addColumn<QString>("expected"); // codes, ":value" for the query answer
-        const QByteArray stream = QByteArrayLiteral("DD\x01"
-                                                    "DD\x05\x2A"
-                                                    "DD\x02"
-                                                    "DD\x03");
-        for (int cut = 0; cut <= stream.size(); ++cut)
-            QTest::addRow("cut at %d", cut)
-                << QList<QByteArray> { stream.left(cut), stream.mid(cut) } << "1,5:42,2,3";
-        QList<QByteArray> bytes;
-        for (char byte : stream)
-            bytes << QByteArray(1, byte);
-        QTest::newRow("byte by byte") << bytes << "1,5:42,2,3";
-        QTest::newRow("junk before a reply in one read") << QList<QByteArray> { "xyDD\x03" } << "";
+        // Junk, markers and read starts of every kind: the fuzz target; here the
+        // bytes it keeps apart from junk.
+        QTest::newRow("cut in a reply") << QList<QByteArray> { "DD\x01"
+                                                               "DD",
+            "\x05\x2A"
+            "DD\x02" } << "1,5:42,2";
         QTest::newRow("unknown code") << QList<QByteArray> { "DD\x09"
                                                              "DD\x03" }
                                       << "";
-        QTest::newRow("junk ended by a marker") << QList<QByteArray> { "xyDD\x09*##*DD\x03" } << "3";
-        QTest::newRow("a read starts afresh") << QList<QByteArray> { "xy", "DD\x03" } << "3";
         QTest::newRow("a partial reply that was none") << QList<QByteArray> { "D", "DD\x02" } << "2";
         QTest::newRow("value byte 'D'") << QList<QByteArray> { "DD\x05", "D" } << "5:68";
         QTest::newRow("long junk") << QList<QByteArray> { QByteArray(10000, 'D') } << "";

