@@ -24,7 +24,6 @@ namespace {
 // Flash writes on the camera take a moment; a packet left unanswered this long is lost.
 constexpr int AckTimeoutMs = 10000;
 constexpr int SaveWaitMs = 4000;
-constexpr int Epc635PacketPacingMs = 10;
 
 int pixelCountFor(quint8 type)
 {
@@ -428,7 +427,7 @@ void Calibration::programEpc635()
         for (int p = 0; p + Drnu::Epc635ValuesPerPacket <= n; p += Drnu::Epc635ValuesPerPacket) {
             ++packetNumber;
             device->serialPort()->write(Drnu::epc635LutPacket(table + s * n + p, packetNumber, s));
-            busyWait(Epc635PacketPacingMs, cancelled);
+            busyWait(m_packetPacingMs, cancelled);
             if (cancelled())
                 return; // whoever cancelled has said why
             if (!cameraReady()) {

@@ -43,6 +43,8 @@ public:
     QStringList messages() const { return m_messages; }
     // How long an epc660 packet may wait for its acknowledgement.
     void setAckTimeout(int milliseconds) { m_ackTimer.setInterval(milliseconds); }
+    // The pause after each epc635 packet, the time the camera needs to take it.
+    void setPacketPacing(int milliseconds) { m_packetPacingMs = milliseconds; }
 
 signals:
     // A message shown in the window's status line.
@@ -99,6 +101,7 @@ private:
     Drnu::AckDetector m_ackDetector;
     std::unique_ptr<Drnu::Epc660PacketWriter> m_packetWriter;
     QTimer m_ackTimer;
+    int m_packetPacingMs = 10; // an epc635 writes one packet to flash in this time
     QMetaObject::Connection m_readerConnection;
     QStringList m_messages;
 };
