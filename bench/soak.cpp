@@ -36,6 +36,20 @@ constexpr bool MemoryIsMeasurable = true;
 constexpr bool MemoryIsMeasurable = true;
 #endif
 
+// A field of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when unknown.
+static qint64 statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix))
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
 class TestSoak : public QObject
 {
     Q_OBJECT

@@ -76,11 +76,6 @@ void SimProcess::stop()
     m_plugged = false;
 }
 
-bool SimProcess::waitForExit(int timeoutMs)
-{
-    return QTest::qWaitFor([this] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
-}
-
 bool SimProcess::plug(int timeoutMs)
 {
     const int before = m_pluggedCount;
@@ -151,7 +146,6 @@ void SimProcess::readOutput()
         m_buffer.remove(0, newline + 1);
         if (line.startsWith(QLatin1String("rx "))) {
             m_transcript.append(line.mid(3));
-            emit transcriptLine(line.mid(3));
             continue;
         }
         m_events.append(line);

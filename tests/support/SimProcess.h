@@ -34,9 +34,6 @@ public:
     bool isPlugged() const { return m_plugged; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 processId() const { return m_process.processId(); }
-    // The simulator keeps running without its control channel (only quit or a signal end it).
-    void closeControl() { m_process.closeWriteChannel(); }
-    bool waitForExit(int timeoutMs = 5000);
     int exitCode() const { return m_process.exitCode(); }
 
     bool plug(int timeoutMs = 5000);
@@ -54,11 +51,9 @@ public:
     // Every stdout line that is not a transcript line.
     QStringList events() const { return m_events; }
     bool waitForEvent(const QString &prefix, int timeoutMs = 5000);
-    int pluggedCount() const { return m_pluggedCount; }
 
 signals:
     void eventLine(const QString &line);
-    void transcriptLine(const QString &line);
 
 private:
     void readOutput();

@@ -27,21 +27,6 @@
 
 namespace WindowTest {
 
-QStringList infoLines(const QWidget *mainWindow)
-{
-    return child<QTextEdit>(mainWindow, "textEditInfo")->toPlainText().split(QLatin1Char('\n'));
-}
-
-QString lastInfoLine(const QWidget *mainWindow)
-{
-    return infoLines(mainWindow).value(infoLines(mainWindow).size() - 1);
-}
-
-bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs)
-{
-    return QTest::qWaitFor([&] { return device->deviceType() == type; }, timeoutMs);
-}
-
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
     QElapsedTimer timer;
@@ -105,26 +90,6 @@ QStringList cutTexts(const QWidget *window)
     return cut;
 }
 
-bool startCamera(
-    const QStringList &arguments, std::unique_ptr<SimProcess> *sim, std::unique_ptr<TofDevice> *device)
-{
-    *sim = std::make_unique<SimProcess>();
-    if (!(*sim)->start(arguments))
-        return false;
-    *device = std::make_unique<TofDevice>();
-    const quint8 type = (*device)->deviceType();
-    return type == TofDevice::KavrixM10 || type == TofDevice::KavrixM20;
-}
-
-bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
-    std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window)
-{
-    const bool opened = startCamera(arguments, sim, device);
-    if (*device)
-        *window = std::make_unique<MainWindow>(device->get());
-    return opened;
-}
-
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -163,19 +128,6 @@ QStringList waitForMessages(int timeoutMs)
 {
     (void)QTest::qWaitFor([] { return !visibleBoxes().isEmpty(); }, timeoutMs);
     return takeMessages();
-}
-
-qint64 statusKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray prefix = QByteArray(field) + ':';
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(prefix))
-            return line.mid(prefix.size()).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 Rig::Rig()
@@ -225,7 +177,7 @@ void Rig::click(const char *button) const
 
 QStringList Rig::lines() const
 {
-    return infoLines(window.get());
+    return find<QTextEdit>("textEditInfo")->toPlainText().split(QLatin1Char('\n'));
 }
 
 QStringList Rig::press(const char *button) const

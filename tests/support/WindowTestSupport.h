@@ -9,12 +9,12 @@
 //   QVERIFY(rig.waitFrames(3));                   // pictures the window has shown (rig.frames)
 //   QVERIFY(rig.waitUntil([&] { return ...; }));  // real event loop, generous deadline
 //   rig.sim->transcript()                         // the bytes the application wrote, one command a line
-//   rig.press("pushButtonGetInfo")                // click and return the message-log lines it added
+//   rig.press("pushButtonGetInfo")                // click, return the message-log lines it added
 //   rig.logData()                                 // "Log Data", wait for its report, return the new lines
-//   rig.trigger("DRNU Calibration")               // a menu action; WindowTest::topLevel<T>() finds the
-//   window rig.sim->unplug() / plug(); rig.waitType(TofDevice::KavrixM20) MessageBoxAnswers answers({
-//   QMessageBox::Yes });  // answers the modal boxes that appear, keeps their texts FileSizeLimit full(100);
-//   // writes past 100 bytes fail as on a full disk
+//   rig.trigger("DRNU Calibration")               // a menu action; topLevel<T>() finds the window
+//   rig.sim->unplug(); rig.sim->plug(); rig.waitType(TofDevice::KavrixM20);
+//   MessageBoxAnswers answers({ QMessageBox::Yes }); // answers the modal boxes, keeps their texts
+//   FileSizeLimit full(100);                      // writes past 100 bytes fail as on a full disk
 //
 // Tests without the main window use start(arguments, false), or SimProcess and
 // TofDevice directly (isolateRegistry() first).
@@ -63,13 +63,6 @@ template <typename T> T *topLevel()
     return nullptr;
 }
 
-// The lines of the main window's message log ("textEditInfo"), and its last one.
-QStringList infoLines(const QWidget *mainWindow);
-QString lastInfoLine(const QWidget *mainWindow);
-
-// Waits (QTest::qWaitFor) until the device link reports the device type `type`.
-bool waitForDeviceType(const TofDevice *device, quint8 type, int timeoutMs = 5000);
-
 // Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and a
 // pseudo-terminal holds only a few kilobytes, so a stream would back up.
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
@@ -77,14 +70,6 @@ bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 10000);
 QVector<quint64> streamStats(SimProcess &sim);
 // Runs the event loop for `ms` milliseconds.
 void pump(int ms);
-
-// Starts kavrix-sim with `arguments`, then the device link (and the main
-// window). False when the simulator does not start or the link did not open it
-// as a "Kavrix M10" or "Kavrix M20".
-bool startCamera(
-    const QStringList &arguments, std::unique_ptr<SimProcess> *sim, std::unique_ptr<TofDevice> *device);
-bool startCameraAndWindow(const QStringList &arguments, std::unique_ptr<SimProcess> *sim,
-    std::unique_ptr<TofDevice> *device, std::unique_ptr<MainWindow> *window);
 
 // The labels, buttons and check boxes in `window` whose text the space they
 // have cuts (in the font they have), or that hold a character no installed
@@ -97,8 +82,6 @@ bool writeFile(const QString &path, const QByteArray &bytes);
 // "Information"); closes them. waitForMessages waits for the first one.
 QStringList takeMessages();
 QStringList waitForMessages(int timeoutMs = 5000);
-// A field of /proc/self/status in kB ("VmRSS", "VmHWM"), -1 when unknown.
-qint64 statusKb(const char *field);
 
 class Rig
 {
