@@ -127,7 +127,7 @@ int main(int argc, char *argv[])
         QElapsedTimer clock;
         clock.start();
         for (qint64 i = 0; i < inFile; ++i) {
-            if (::write(fd, record.constData(), size_t(recordSize)) != recordSize)
+            if (::write(fd, record.constData(), size_t(record.size())) != record.size())
                 break;
         }
         ::fsync(fd);
