@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
-# Builds every libFuzzer target with clang and runs each for a bounded time from
-# its seed corpus in fuzz/corpus/<name>/. Any crash or sanitizer report fails.
+# Builds every libFuzzer target (clang, in the build scripts/test-sanitized.sh
+# uses) and runs each for a bounded time from its seed corpus in
+# fuzz/corpus/<name>/. Any crash or sanitizer report fails.
 #   scripts/run-fuzzers.sh [seconds per target, default 60]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${QUARVEL_FUZZ_BUILD_DIR:-$root/build-fuzz}
+build=${QUARVEL_SANITIZE_BUILD_DIR:-$root/build-sanitize}
 seconds=${1:-60}
 
 "$root/scripts/install-deps.sh"
-CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DQUARVEL_FUZZ=ON -DQUARVEL_BUILD_TESTS=OFF -DQUARVEL_BUILD_BENCH=OFF >/dev/null
+"$root/scripts/configure-sanitized.sh" "$build"
 # AUTOMOC adds a fuzz_<name>_autogen helper target per executable: not a fuzzer.
 targets=$(cmake --build "$build" --target help | sed -n 's/^\.\.\. \(fuzz_[A-Za-z0-9_]*\).*/\1/p' \
     | grep -v '_autogen$' || true)
