@@ -52,7 +52,6 @@ private slots:
         QTest::addColumn<QStringList>("wire"); // sent on opening
         QTest::newRow("m20 at start-up") << "m20" << QString("Kavrix M20") << QStringList();
         QTest::newRow("m10 later") << "m10" << QString("Kavrix M10") << QStringList { "24 24 01 2C" };
-        QTest::newRow("bootloader later") << "bootloader" << QString("Bootloader") << QStringList();
     }
 
     void plugAndUnplug()
@@ -76,16 +75,6 @@ private slots:
         }
         QCOMPARE(takeWire(rig), wire);
         auto *start = rig.find<QPushButton>("pushButtonStart");
-        if (model == "bootloader") {
-            QVERIFY(!start->isEnabled() && !rig.find<QPushButton>("pushButtonGetInfo")->isEnabled());
-            // The bootloader keeps its type when unplugged; the next arrival scans again.
-            QVERIFY(rig.sim->unplug());
-            QVERIFY(rig.waitUntil([&] { return rig.device->portName() == "NULL"; }));
-            QCOMPARE(rig.device->deviceType(), quint8(TofDevice::Bootloader));
-            QVERIFY(rig.sim->plug());
-            QVERIFY(rig.waitUntil([&] { return rig.device->serialPort()->isOpen(); }));
-            return;
-        }
         // A "Kavrix M20" waits for "getInfo" before it may start, and says so.
         QCOMPARE(start->isEnabled(), model == "m10");
         QCOMPARE(start->toolTip().contains("\"getInfo\""), model == "m20");

@@ -1,7 +1,6 @@
 // The calibration's pure logic: sweep arithmetic, wire encoding, packets, the
-// acknowledgement and frame readers, and the three output files. Chunkings
-// and stray bytes beyond these cases are the fuzz targets' job.
-#include "calibration/CalibrationFrameReader.h"
+// acknowledgement reader, and the three output files. Chunkings, stray bytes
+// and the frame reader are the fuzz targets' job.
 #include "calibration/DrnuFiles.h"
 #include "calibration/DrnuPackets.h"
 #include "calibration/DrnuSweep.h"
@@ -22,13 +21,6 @@ QByteArray framePixels(const QVector<int> &distances)
     for (int p = 0; p < distances.size(); ++p)
         qToLittleEndian<quint16>(quint16(distances[p]), bytes.data() + 2 * p);
     return bytes;
-}
-
-QByteArray block(const QVector<int> &distances, quint16 value, quint8 step, quint8 status)
-{
-    QByteArray bytes = framePixels(distances);
-    const char trailer[4] = { char(value & 0xFF), char(value >> 8), char(step), char(status) };
-    return bytes.append(trailer, 4).append("*##*");
 }
 
 // 50 summed frames and the frame that closes the step.
@@ -60,8 +52,6 @@ private slots:
     void shift();
     void renewRoundsHalfUp();
     void acknowledgement();
-    void frameReader_data();
-    void frameReader();
     void files();
 };
 
@@ -251,52 +241,6 @@ void TestCalibrationLogic::acknowledgement()
     QCOMPARE(ack.feed(QByteArray("zzzz")), 0);
     ack.reset();
     QCOMPARE(ack.feed(QByteArray("E")) + ack.feed(QByteArray("E")) + ack.feed(QByteArray("\x02")), 1);
-}
-
-void TestCalibrationLogic::frameReader_data()
-{
-    QTest::addColumn<QByteArray>("stream");
-    QTest::addColumn<QStringList>("expected"); // status/value/step/first pixel/last pixel
-    const QByteArray parameters = block({ 1, 2, 3, 4, 5 }, 13800, 23, CalibrationFrame::Parameters);
-    const QByteArray step = block({ 10, 20, 30, 40, 50 }, 664, 0, CalibrationFrame::Step);
-    const QByteArray other = block({ 11, 21, 31, 41, 51 }, 665, 1, 9);
-    // Pixels 9002 and 10787 read "*##*".
-    const QByteArray copy = block({ 9002, 10787, 3, 4, 5 }, 666, 2, CalibrationFrame::Step);
-    const QByteArray shortBlock = block({ 1, 2, 3, 4 }, 664, 0, CalibrationFrame::Step);
-    QByteArray longBlock = step;
-    longBlock.insert(3, 'x');
-
-    const QStringList all { "5/13800/23/1/5", "6/664/0/10/50", "9/665/1/11/51" };
-    QTest::newRow("after a short block") << "left-over*##*" + parameters + step + other << all;
-    QTest::newRow("one pixel short, one byte long")
-        << parameters + shortBlock + step + longBlock + other << all;
-    QTest::newRow("marker copy in the pixels") << copy + step << QStringList { "6/666/2/9002/5", all[1] };
-    QTest::newRow("junk without a marker first")
-        << "junk" + parameters + step + other << QStringList(all.mid(1));
-}
-
-void TestCalibrationLogic::frameReader()
-{
-    QFETCH(QByteArray, stream);
-    for (int chunk : { 1, 7, 1000 }) {
-        CalibrationFrameReader reader(5);
-        QStringList frames;
-        for (int i = 0; i < stream.size(); i += chunk) {
-            reader.append(stream.mid(i, chunk));
-            CalibrationFrame frame;
-            while (reader.next(&frame)) {
-                const auto *p = reinterpret_cast<const uchar *>(frame.pixels.constData());
-                frames << QStringLiteral("%1/%2/%3/%4/%5")
-                              .arg(frame.status)
-                              .arg(frame.value)
-                              .arg(frame.step)
-                              .arg(qFromLittleEndian<quint16>(p))
-                              .arg(qFromLittleEndian<quint16>(p + 8));
-            }
-        }
-        QTEST(frames, "expected");
-        QCOMPARE(reader.bufferedBytes(), 0);
-    }
 }
 
 void TestCalibrationLogic::files()

@@ -37,12 +37,6 @@ private slots:
                    "Lens param is found", "camera_factor1000.50",
                    "intrinsics: [80.50  30.25  113.00  112.50]" }
             << "DRNU LUT:  Available";
-        QTest::newRow("m10 defaults, in 1-byte pieces")
-            << "--model m10 --info-identity 24 --info-wafer 5 --info-chip 9 --chunk 1 --chunk-gap 0"
-            << "0_5_9"
-            << QStringList { "Machine ID: 0          ModFreq: 24MHz", "DRNU LUT file is not found",
-                   "Lens param is not found. Use default!", "intrinsics: [80.00  30.00  113.00  113.00]" }
-            << "DRNU LUT:  Not Available";
         // Only 1 counts as "found" for the lens; the summary says found for any LUT flag but 0.
         QTest::newRow("flags other than one")
             << "--model m10 --info-identity 24 --info-wafer 5 --info-chip 9 --info-drnu 2 --info-lens 2 "
@@ -96,8 +90,6 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("recover");
         QTest::newRow("silent") << QStringList { "--info-mode", "silent" } << "info mode normal";
-        QTest::newRow("wrong status") << QStringList { "--info-mode", "bad-status" } << "info mode normal";
-        QTest::newRow("wrong length") << QStringList { "--info-mode", "bad-length" } << "info mode normal";
         QTest::newRow("late reply") << QStringList { "--info-delay", "1800" } << "info delay 0";
     }
 

@@ -78,30 +78,30 @@ void SimProcess::stop()
 
 bool SimProcess::plug(int timeoutMs)
 {
-    const int before = m_pluggedCount;
-    control(QStringLiteral("plug"));
-    return waitFor([&] { return m_pluggedCount > before; }, timeoutMs);
+    return controlAndWait(QStringLiteral("plug"), m_pluggedCount, timeoutMs);
 }
 
 bool SimProcess::unplug(int timeoutMs)
 {
-    const int before = m_unpluggedCount;
-    control(QStringLiteral("unplug"));
-    return waitFor([&] { return m_unpluggedCount > before; }, timeoutMs);
+    return controlAndWait(QStringLiteral("unplug"), m_unpluggedCount, timeoutMs);
 }
 
 bool SimProcess::hangup(int entryDelayMs, int timeoutMs)
 {
-    const int before = m_unpluggedCount;
-    control(QStringLiteral("hangup %1").arg(entryDelayMs));
-    return waitFor([&] { return m_unpluggedCount > before; }, timeoutMs);
+    return controlAndWait(QStringLiteral("hangup %1").arg(entryDelayMs), m_unpluggedCount, timeoutMs);
 }
 
 bool SimProcess::reenumerate(const QString &model, int delayMs, int timeoutMs)
 {
-    const int before = m_pluggedCount;
-    control(QStringLiteral("reenumerate %1 %2").arg(model).arg(delayMs));
-    return waitFor([&] { return m_pluggedCount > before; }, timeoutMs);
+    return controlAndWait(
+        QStringLiteral("reenumerate %1 %2").arg(model).arg(delayMs), m_pluggedCount, timeoutMs);
+}
+
+bool SimProcess::controlAndWait(const QString &line, const int &counter, int timeoutMs)
+{
+    const int before = counter;
+    control(line);
+    return waitFor([&] { return counter > before; }, timeoutMs);
 }
 
 void SimProcess::control(const QString &line)

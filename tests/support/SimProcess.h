@@ -6,10 +6,8 @@
 #include <QString>
 #include <QStringList>
 
-// Points XDG_RUNTIME_DIR at a fresh temporary folder for this test process, so
-// its TofDevice and the simulators it starts share a port registry of their
-// own. Call it in initTestCase, before any TofDevice exists. Returns the
-// registry folder.
+// Gives this test process and the simulators it starts a port registry of their
+// own (a fresh XDG_RUNTIME_DIR). Call it before any TofDevice exists.
 QString isolateRegistry();
 
 // A kavrix-sim process ($KAVRIX_SIM) under test control. Its stdout is parsed
@@ -31,7 +29,6 @@ public:
 
     QString name() const { return m_name; }
     QString ttyPath() const { return m_ttyPath; }
-    bool isPlugged() const { return m_plugged; }
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     qint64 processId() const { return m_process.processId(); }
     int exitCode() const { return m_process.exitCode(); }
@@ -58,6 +55,8 @@ signals:
 private:
     void readOutput();
     bool waitFor(const std::function<bool()> &condition, int timeoutMs);
+    // Sends `line` and waits until `counter` (plugged or unplugged events) grows.
+    bool controlAndWait(const QString &line, const int &counter, int timeoutMs);
 
     QProcess m_process;
     QByteArray m_buffer;

@@ -1,23 +1,15 @@
 #ifndef WINDOWTESTSUPPORT_H
 #define WINDOWTESTSUPPORT_H
 
-// The one rig for tests that drive the real main window against kavrix-sim.
-//
-//   WindowTest::Rig rig;                          // own port registry, data folder, fresh DeviceState
-//   QVERIFY(rig.start({ "--model", "m20" }));     // simulator plugged, device link, main window shown
-//   rig.click("pushButtonStart");                 // any child widget by object name: rig.find<T>(name)
-//   QVERIFY(rig.waitFrames(3));                   // pictures the window has shown (rig.frames)
-//   QVERIFY(rig.waitUntil([&] { return ...; }));  // real event loop, generous deadline
-//   rig.sim->transcript()                         // the bytes the application wrote, one command a line
-//   rig.press("pushButtonGetInfo")                // click, return the message-log lines it added
-//   rig.logData()                                 // "Log Data", wait for its report, return the new lines
-//   rig.trigger("DRNU Calibration")               // a menu action; topLevel<T>() finds the window
-//   rig.sim->unplug(); rig.sim->plug(); rig.waitType(TofDevice::KavrixM20);
-//   MessageBoxAnswers answers({ QMessageBox::Yes }); // answers the modal boxes, keeps their texts
-//   FileSizeLimit full(100);                      // writes past 100 bytes fail as on a full disk
-//
-// Tests without the main window use start(arguments, false), or SimProcess and
-// TofDevice directly (isolateRegistry() first).
+// The one rig for tests that drive the real main window against kavrix-sim:
+// Rig gives each test its own port registry, data folder and DeviceState;
+// rig.start({ "--model", "m20" }) plugs a simulator, opens the device link and
+// shows the main window (start(arguments, false): no window). Then find<T>()
+// and click() by object name, waitFrames(), waitUntil() in a real event loop,
+// press() and logData() return the message-log lines an action added, trigger()
+// a menu action, rig.sim->transcript() the bytes the application wrote, and
+// rig.sim->unplug() / plug(). MessageBoxAnswers answers modal boxes,
+// FileSizeLimit makes writes fail as on a full disk.
 
 #include "tests/support/SimProcess.h"
 
