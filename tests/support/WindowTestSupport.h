@@ -9,7 +9,8 @@
 // press() and logData() return the message-log lines an action added, trigger()
 // a menu action, rig.sim->transcript() the bytes the application wrote, and
 // rig.sim->unplug() / plug(). MessageBoxAnswers answers modal boxes,
-// FileSizeLimit makes writes fail as on a full disk.
+// FileSizeLimit makes writes fail as on a full disk. A rig whose program read
+// or wrote a closed port fails its test.
 
 #include "tests/support/SimProcess.h"
 
@@ -105,6 +106,9 @@ public:
     std::unique_ptr<TofDevice> device;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<QSignalSpy> frames; // MainWindow::pictureReady
+
+private:
+    int closedPortUsesBefore = 0;
 };
 
 // Answers the modal message boxes that appear, in order, with `buttons`, and
