@@ -1,6 +1,5 @@
 // The real main window against kavrix-sim: the bytes each control sends, the
 // controls through plug, unplug and replug, and the files "Log Data" leaves.
-#include "app/FrameLogger.h"
 #include "app/MainWindow.h"
 #include "calibration/Calibration.h"
 #include "device/DeviceState.h"

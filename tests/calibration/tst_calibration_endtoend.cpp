@@ -3,7 +3,6 @@
 // the camera, which must be the table of DRNU_Lut.c and the one the scene
 // predicts. On the epc660 the cable is pulled mid-programming first. Also the
 // plot window and the calibration window without a camera.
-#include "app/MainWindow.h"
 #include "calibration/Calibration.h"
 #include "calibration/InfoDRNUCurve.h"
 #include "device/DeviceState.h"

@@ -8,7 +8,6 @@
 #include "tests/support/WindowTestSupport.h"
 
 #include <QBuffer>
-#include <QDir>
 #include <QTemporaryDir>
 #include <QtEndian>
 #include <QtTest>

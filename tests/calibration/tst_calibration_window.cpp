@@ -8,10 +8,8 @@
 #include "device/TofDevice.h"
 #include "tests/calibration/CalibrationTestSupport.h"
 
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSerialPort>
 #include <QTimer>
 #include <QtTest>
 

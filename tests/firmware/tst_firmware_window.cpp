@@ -10,7 +10,6 @@
 #include "tests/firmware/FirmwareTestSupport.h"
 
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QSerialPort>
 #include <QtTest>

@@ -4,7 +4,6 @@
 // tst_app_framelogger; the cable pulled mid-stream is in tst_app_mainwindow and
 // tst_frames_liveview, mid-flash-programming in tst_calibration_endtoend and
 // tst_calibration_window, mid-firmware-transfer in tst_firmware_window.
-#include "app/MainWindow.h"
 #include "calibration/Calibration.h"
 #include "tests/support/WindowTestSupport.h"
 

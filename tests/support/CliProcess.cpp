@@ -1,7 +1,5 @@
 #include "tests/support/CliProcess.h"
 
-#include <QtGlobal>
-
 bool CliProcess::start(const QStringList &arguments)
 {
     const QString program = qEnvironmentVariable("QUARVEL_CLI");

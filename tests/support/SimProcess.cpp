@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 
 #include <memory>
 

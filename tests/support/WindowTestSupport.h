@@ -106,9 +106,6 @@ public:
     std::unique_ptr<TofDevice> device;
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<QSignalSpy> frames; // MainWindow::pictureReady
-
-private:
-    int closedPortUsesBefore = 0;
 };
 
 // Answers the modal message boxes that appear, in order, with `buttons`, and
