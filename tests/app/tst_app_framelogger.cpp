@@ -28,11 +28,6 @@ QImage testImage(int width, int height)
     return image;
 }
 
-QStringList files(const QString &dir)
-{
-    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
-}
-
 const LensParameters Unit { 0.0, 0.0, 1.0, 1.0, 1000.0 };
 
 } // namespace
@@ -92,7 +87,7 @@ private slots:
         const QVector<quint16> frame = rampFrame(4, 3);
         // Nothing exists until the frame.
         QCOMPARE(logger.request(dir.path()).index, 3);
-        QCOMPARE(files(dir.path()).size(), 3);
+        QCOMPARE(WindowTest::filesIn(dir.path()).size(), 3);
         FrameLogResult result = logger.record(frame, 4, 3, 1, testImage(4, 3), Unit);
         QCOMPARE(result.messages(), QStringList { "Log3: data and image saved (point cloud in Log4.pcd)" });
         QCOMPARE(readFile(dir.filePath("Log3.pcd")), QByteArray("keep\n"));
@@ -105,7 +100,7 @@ private slots:
         result = logger.record(frame, 4, 3, 1, testImage(4, 3), Unit);
         QCOMPARE(result.index, 5);
         QCOMPARE(readFile(dir.filePath("Log4.txt")), QByteArray("keep\n"));
-        QCOMPARE(files(dir.path()),
+        QCOMPARE(WindowTest::filesIn(dir.path()),
             QStringList({ "Log1.txt", "Log2.txt", "Log3.pcd", "Log3.png", "Log3.txt", "Log4.pcd", "Log4.txt",
                 "Log5.pcd", "Log5.png", "Log5.txt" }));
     }
@@ -135,7 +130,7 @@ private slots:
         QVERIFY2(request.messages.value(1).contains(problem) && request.messages.value(1).contains(path),
             qPrintable(request.messages.join('|')));
         QVERIFY(!logger.record(rampFrame(4, 3), 4, 3, 1, testImage(4, 3), Unit).recorded);
-        QCOMPARE(files(dir.path()), QStringList { "plain" });
+        QCOMPARE(WindowTest::filesIn(dir.path()), QStringList { "plain" });
     }
 
     void failedWrites()
@@ -172,7 +167,7 @@ private slots:
             lines = logger.record(frame, 160, 60, 1, testImage(160, 60), Unit).messages();
         }
         QVERIFY(lines.last().startsWith("Log3: nothing saved ("));
-        QCOMPARE(files(folder), QStringList({ "Log2.png", "Log2.txt" }));
+        QCOMPARE(WindowTest::filesIn(folder), QStringList({ "Log2.png", "Log2.txt" }));
     }
 };
 

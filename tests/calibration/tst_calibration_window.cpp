@@ -1,7 +1,7 @@
 // The calibration window against kavrix-sim when a sweep or the programming
 // is interrupted: the camera unplugged, the link dying, the window closed, a
-// lost acknowledgement. Files that cannot be written, and a window closed in
-// the wait before programming, are in tst_hardening_faults.
+// lost acknowledgement, a full disk. (The frame logger's full disk is in
+// tst_app_framelogger.)
 #include "calibration/Calibration.h"
 #include "calibration/InfoDRNUCurve.h"
 #include "device/DeviceState.h"
@@ -10,6 +10,7 @@
 
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QtTest>
 
@@ -26,6 +27,7 @@ private slots:
     void sweepInterrupted();
     void programmingInterrupted_data();
     void programmingInterrupted();
+    void diskFullWhileSaving();
 
 private:
     bool open(Rig &rig, const QStringList &arguments)
@@ -52,6 +54,15 @@ private:
     {
         return int(std::count_if(rig.sim->transcript().cbegin(), rig.sim->transcript().cend(),
             [size](const QString &line) { return line.size() == 3 * size - 1; }));
+    }
+
+    // Every file of `folder` with its bytes.
+    static QByteArrayList snapshot(const QString &folder)
+    {
+        QByteArrayList files;
+        for (const QString &name : filesIn(folder))
+            files << name.toLatin1() + ": " + readFile(folder + '/' + name);
+        return files;
     }
 
     QPointer<Calibration> window;
@@ -159,6 +170,63 @@ void TestCalibrationWindow::programmingInterrupted()
     QVERIFY2(hasMessage(message), qPrintable(window->messages().join('|')));
     QVERIFY(!window->isProgramming());
     QCOMPARE(window->isReaderConnected(), fault.isEmpty());
+}
+
+// What was saved before stays, and the same action works again once there is room.
+void TestCalibrationWindow::diskFullWhileSaving()
+{
+    Rig rig;
+    QVERIFY(rig.start({ "--model", "m10" }));
+    QVERIFY(!rig.press("pushButtonGetInfo").filter("Working dir created to: ").isEmpty());
+    const QString folder = rig.workingDir();
+    const QStringList drnuFiles { "DRNU_Image.txt", "DRNU_Lut.c", "DRNU_LutAverage.txt" };
+    for (const QString &name : drnuFiles)
+        QVERIFY(writeFile(folder + '/' + name, "earlier calibration\n"));
+    const QByteArrayList before = snapshot(folder);
+    QVERIFY(rig.trigger("DRNU Calibration"));
+    QPointer<Calibration> calibration = topLevel<Calibration>();
+    QVERIFY(calibration);
+    rig.sim->clearTranscript();
+    {
+        // Save anyway without a sweep; then, the files not written, do not program.
+        MessageBoxAnswers answers({ QMessageBox::Yes, QMessageBox::No });
+        FileSizeLimit full(100000);
+        QVERIFY(full.isActive());
+        child<QPushButton>(calibration, "pushButtonSaveProg")->click();
+        full.lift();
+        QCOMPARE(answers.texts().size(), 2);
+        QVERIFY(answers.texts().at(1).contains("were not written"));
+    }
+    const QString message = calibration->messages().last();
+    QVERIFY2(message.startsWith("Write drnu") && message.contains("File too large")
+            && message.endsWith(" - the table was not programmed"),
+        qPrintable(message));
+    QCOMPARE(snapshot(folder), before);
+    QVERIFY(!rig.sim->transcript().contains("23 23 0D"));
+
+    // With room again the files are written; the window is closed in the wait before programming.
+    connect(calibration.data(), &Calibration::messageShown, this, [&](const QString &text) {
+        if (text.startsWith("Save DRNU calibration file finished"))
+            QTimer::singleShot(0, calibration.data(), &QWidget::close);
+    });
+    {
+        MessageBoxAnswers answers({ QMessageBox::Yes });
+        child<QPushButton>(calibration, "pushButtonSaveProg")->click();
+    }
+    // The test runs outside any event loop: deliver the window's deferred deletion.
+    QVERIFY(rig.waitUntil(
+        [&] {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            return calibration.isNull();
+        },
+        5000));
+    pump(100);
+    QCOMPARE(
+        rig.sim->transcript().filter(QRegularExpression("^([0-9A-F]{2} ){63}[0-9A-F]{2}$")), QStringList());
+    QCOMPARE(filesIn(folder), drnuFiles);
+    QVERIFY(QFileInfo(folder + "/DRNU_Image.txt").size() > 100000);
+    QCOMPARE(readFile(folder + "/DRNU_LutAverage.txt").count('\n'), 23);
+    QVERIFY(readFile(folder + "/DRNU_Lut.c").endsWith("};\n"));
 }
 
 QTEST_MAIN(TestCalibrationWindow)

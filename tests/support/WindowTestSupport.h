@@ -71,6 +71,8 @@ QStringList cutTexts(const QWidget *window);
 
 QByteArray readFile(const QString &path);
 bool writeFile(const QString &path, const QByteArray &bytes);
+// The names of the files in `folder`, hidden ones too, in name order.
+QStringList filesIn(const QString &folder);
 // Texts of the message boxes on screen ("[title] " before a title other than
 // "Information"); closes them. waitForMessages waits for the first one.
 QStringList takeMessages();
