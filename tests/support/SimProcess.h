@@ -29,9 +29,6 @@ public:
 
     QString name() const { return m_name; }
     QString ttyPath() const { return m_ttyPath; }
-    bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
-    qint64 processId() const { return m_process.processId(); }
-    int exitCode() const { return m_process.exitCode(); }
 
     bool plug(int timeoutMs = 5000);
     bool unplug(int timeoutMs = 5000);
