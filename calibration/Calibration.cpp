@@ -377,8 +377,7 @@ bool Calibration::saveDRNU()
         return false;
     }
     m_saveError.clear();
-    showMessage(
-        QStringLiteral("Save DRNU calibration file finished: %1").arg(QDir::toNativeSeparators(folder)));
+    showMessage(QStringLiteral("Save DRNU calibration file finished"));
     return true;
 }
 

@@ -182,6 +182,12 @@ SaveResult saveFiles(const QString &folder, const FileContent &content)
         }
     }
 
+    // The last bytes of each file are still buffered; a full disk must show
+    // before the first file replaces its previous one, not between two renames.
+    for (const Entry &entry : entries) {
+        if (!entry.file->flush())
+            return failure(entry.writeFailed, entry.file);
+    }
     // All three are complete on disk: only now replace the previous files.
     for (const Entry &entry : entries) {
         if (!entry.file->commit()) {

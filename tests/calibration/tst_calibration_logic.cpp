@@ -272,6 +272,18 @@ void TestCalibrationLogic::files()
     QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::lutFileName())), expectedLut);
     QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::imageFileName())), expectedImage);
     QCOMPARE(WindowTest::readFile(dir.filePath(Drnu::averageFileName())), expectedAverage);
+    // The disk fills with the table's last bytes, still buffered: no file is replaced.
+    const QStringList names { Drnu::imageFileName(), Drnu::lutFileName(), Drnu::averageFileName() };
+    for (const QString &name : names)
+        QVERIFY(WindowTest::writeFile(dir.filePath(name), "earlier\n"));
+    QVERIFY(expectedImage.size() < expectedLut.size() - 1);
+    {
+        WindowTest::FileSizeLimit full(expectedLut.size() - 1);
+        const Drnu::SaveResult cut = Drnu::saveFiles(dir.path(), content);
+        QVERIFY(!cut.ok && cut.message.startsWith("Write drnu lut file failed"));
+    }
+    for (const QString &name : names)
+        QCOMPARE(WindowTest::readFile(dir.filePath(name)), QByteArray("earlier\n"));
     content.deviceType = 2; // epc635 names its own header
     QBuffer lut635, sink;
     lut635.open(QIODevice::WriteOnly);

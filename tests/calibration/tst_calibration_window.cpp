@@ -206,7 +206,7 @@ void TestCalibrationWindow::diskFullWhileSaving()
 
     // With room again the files are written; the window is closed in the wait before programming.
     connect(calibration.data(), &Calibration::messageShown, this, [&](const QString &text) {
-        if (text.startsWith("Save DRNU calibration file finished"))
+        if (text == "Save DRNU calibration file finished")
             QTimer::singleShot(0, calibration.data(), &QWidget::close);
     });
     {
