@@ -83,14 +83,15 @@ WriteResult writeEncrypted(const QString &inputPath, const QByteArray &image, co
     }
 
     // QSaveFile truncates by replacing: an older .tof is never extended, and a
-    // failed write leaves it untouched.
+    // failed write leaves it untouched. Its commit does not see a failure of
+    // the last buffered bytes, so they are flushed first.
     QSaveFile file(result.outputPath);
     if (!file.open(QIODevice::WriteOnly)) {
         result.error = file.errorString();
         return result;
     }
     const QByteArray bytes = FirmwareCipher::encrypt(image, productTag);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
         result.error = file.errorString();
         file.cancelWriting();
         return result;

@@ -119,6 +119,12 @@ private slots:
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(readFile(dir.filePath("fw.tof")), FirmwareCipher::encrypt(input, ProductTag));
         QCOMPARE(readFile(bin), input);
+        {
+            // A full disk: the earlier .tof stays whole.
+            WindowTest::FileSizeLimit full(100);
+            QVERIFY(!FirmwareFile::writeEncrypted(bin, image(130, 12), ProductTag).ok);
+        }
+        QCOMPARE(readFile(dir.filePath("fw.tof")), FirmwareCipher::encrypt(input, ProductTag));
         // An output that is a link to the input, a missing folder: refused.
         QVERIFY(writeFile(dir.filePath("other.bin"), input));
         QVERIFY(QFile::link(dir.filePath("other.bin"), dir.filePath("other.tof")));
