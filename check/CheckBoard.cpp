@@ -51,9 +51,11 @@ void CheckBoard::createReportFile()
     QTextStream out(&reportFile);
     out << CheckMeasurement::reportHeaderLine(state.workingSubdir) << "\n\n";
     out.flush();
-    const bool written = out.status() == QTextStream::Ok;
+    // The header is still in the file's buffer: only its flush tells a full disk.
+    const bool written = out.status() == QTextStream::Ok && reportFile.flush();
     reportFile.close();
     if (!written) {
+        reportFile.remove(); // created just now: no half header is left behind
         ui->textEdit->append(QStringLiteral("Creat check file failed!"));
         return;
     }

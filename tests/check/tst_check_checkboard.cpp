@@ -158,6 +158,13 @@ private slots:
             state.frameBuffer, 160, CheckMeasurement::Lens { 0, 0, 1 })
                     .contains("76799  NA  NA\n"));
 
+        {
+            // A full disk: no report file without its header.
+            FileSizeLimit full(10);
+            CheckBoard cut(nullptr);
+            QCOMPARE(messages(cut), QStringLiteral("Creat check file failed!"));
+        }
+        QVERIFY(!QFileInfo::exists(tempDir->path() + "/log/Check Result-2.txt"));
         deviceState().workingSubdir = "/missing";
         CheckBoard nowhere(nullptr);
         QCOMPARE(messages(nowhere), QStringLiteral("Creat check file failed!"));
