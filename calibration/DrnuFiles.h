@@ -38,8 +38,9 @@ QString lutFileName(); // "DRNU_Lut.c"
 QString averageFileName(); // "DRNU_LutAverage.txt"
 
 // Writes the three files into `folder`. Each is written to a temporary file and
-// renamed into place only when all three were written completely, so a failure
-// never leaves a half-written file and never touches the previous ones.
+// renamed into place only when all three were written and flushed completely,
+// so a failure never leaves a half-written file, and a full disk is found
+// before any previous file is replaced.
 SaveResult saveFiles(const QString &folder, const FileContent &content);
 
 // The same bytes into three open devices, in large blocks. Returns the device
