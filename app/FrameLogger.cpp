@@ -1,6 +1,6 @@
 #include "app/FrameLogger.h"
 
-#include "frames/FileWriting.h"
+#include "device/FileWriting.h"
 #include "frames/ImageColorizer.h"
 
 #include <QBuffer>

@@ -182,8 +182,9 @@ SaveResult saveFiles(const QString &folder, const FileContent &content)
         }
     }
 
-    // The last bytes of each file are still buffered; a full disk must show
-    // before the first file replaces its previous one, not between two renames.
+    // The last bytes of each file are still buffered, and commit() would not
+    // report their loss: a full disk must show before the first file replaces
+    // its previous one, not between two renames.
     for (const Entry &entry : entries) {
         if (!entry.file->flush())
             return failure(entry.writeFailed, entry.file);

@@ -1,5 +1,7 @@
 #include "device/PortRegistry.h"
 
+#include "device/FileWriting.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -188,8 +190,8 @@ bool writeEntry(const QString &folder, const Entry &entry, QString *error)
     // QSaveFile writes "<file>.XXXXXX" next to the target and renames it on commit;
     // that temporary name does not end in ".port", so watchers ignore it.
     QSaveFile file(QDir(folder).filePath(fileNameForName(entry.name)));
-    if (!file.open(QIODevice::WriteOnly) || file.write(formatEntry(entry)) < 0 || !file.flush()
-        || !file.commit()) {
+    if (!file.open(QIODevice::WriteOnly) || file.write(formatEntry(entry)) < 0
+        || !FileWriting::commit(file)) {
         if (error)
             *error = file.errorString();
         return false;

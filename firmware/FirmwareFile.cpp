@@ -1,5 +1,6 @@
 #include "firmware/FirmwareFile.h"
 
+#include "device/FileWriting.h"
 #include "firmware/FirmwareCipher.h"
 #include "firmware/FirmwareTransfer.h"
 
@@ -83,15 +84,14 @@ WriteResult writeEncrypted(const QString &inputPath, const QByteArray &image, co
     }
 
     // QSaveFile truncates by replacing: an older .tof is never extended, and a
-    // failed write leaves it untouched. Its commit does not see a failure of
-    // the last buffered bytes, so they are flushed first.
+    // failed write leaves it untouched.
     QSaveFile file(result.outputPath);
     if (!file.open(QIODevice::WriteOnly)) {
         result.error = file.errorString();
         return result;
     }
     const QByteArray bytes = FirmwareCipher::encrypt(image, productTag);
-    if (file.write(bytes) != bytes.size() || !file.flush() || !file.commit()) {
+    if (file.write(bytes) != bytes.size() || !FileWriting::commit(file)) {
         result.error = file.errorString();
         file.cancelWriting();
         return result;

@@ -1,6 +1,6 @@
 #include "frames/Recording.h"
 
-#include "frames/FileWriting.h"
+#include "device/FileWriting.h"
 
 #include <QFileInfo>
 #include <QRandomGenerator>

@@ -1,6 +1,7 @@
-#include "frames/FileWriting.h"
+#include "device/FileWriting.h"
 
 #include <QFileDevice>
+#include <QSaveFile>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -27,6 +28,11 @@ bool syncToDisk(QFileDevice &file)
 #else
     return file.flush();
 #endif
+}
+
+bool commit(QSaveFile &file)
+{
+    return file.flush() && file.commit();
 }
 
 } // namespace FileWriting
