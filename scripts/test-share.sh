@@ -22,8 +22,8 @@ lines() {
 program=$(lines "${code[@]}")
 cli=$(lines cli)
 tests=$(lines tests fuzz)
-awk -v p="$program" -v c="$cli" -v t="$tests" 'BEGIN {
-    printf "code (app device frames views deviceinfo calibration firmware check sim): %d lines\n", p
+awk -v p="$program" -v c="$cli" -v t="$tests" -v folders="${code[*]}" 'BEGIN {
+    printf "code (%s): %d lines\n", folders, p
     printf "tests/ and fuzz/: %d lines\n", t
     printf "ratio: %.3f\n", t / p
     printf "with cli/ (%d lines) in the code: %.3f\n", c, t / (p + c)
